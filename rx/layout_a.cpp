@@ -1,0 +1,62 @@
+// Layout A: the 149808-byte header with a prescan header block. Its exam,
+// series and image records sit in the header buffer four bytes after the
+// offsets that the layout report prints (142832 against 142828, and so on);
+// reading, the Rx and the dumps use the buffer positions.
+#include <array>
+
+#include "rx/layout.hpp"
+
+namespace torvek {
+namespace {
+
+constexpr std::size_t kHeaderSize = 149808;
+constexpr std::size_t kSeriesPosition = 144792;
+constexpr std::size_t kImagePosition = 147352;
+
+constexpr std::array<HeaderRead, 1> kReads{{
+    {0, 0, kHeaderSize, "\n.Error in readMRImageHeader()."},
+}};
+
+constexpr RxFieldOffsets kRx{1093, 272, 276, 696, 700, 704, 708, 712, 716};
+
+constexpr std::array<ReportLine, 26> kReport{{
+    {"RDB_HEADER_SIZE_BYTES = %i\n", 149808},
+    {"RDB_HEADER_REC = %i\n", 4104},
+    {" RDB_PER_PASS_TAB= %i\n", 16384},
+    {" RDB_PER_PASS_TAB= %i\n", 16384},
+    {" RDB_DATA_ACQ_TAB= %i\n", 98304},
+    {" RDB_NEX_TYPE= %i\n", 2052},
+    {" RDB_NEX_TYPE= %i\n", 2052},
+    {" TOOLSDATA= %i\n", 2048},
+    {" PRESCAN_HEADER=%i\n", 1500},
+    {" EXAMDATATYPE= %i\n", 1960},
+    {" SERIESDATATYPE= %i\n", 2560},
+    {" MRIMAGEDATATYPE= %i\n", 2456},
+    {"-----------------------\n"},
+    {" RDB_HDR_OFF= %i\n", 0},
+    {" RDB_PER_PASS_OFF =%i\n", 4104},
+    {" RDB_UNLOCK_RAW_OFF=%i\n", 20488},
+    {" RDB_DATACQ_OFF=%i\n", 36872},
+    {" RDB_DATAACQ_OFF =%i\n", 36872},
+    {" RDB_NEX_OFF =%i\n", 135176},
+    {" RDB_NEX_ABORT_OFF =%i\n", 137228},
+    {" RDB_TOOLSDATA_OFF =%i\n", 139280},
+    {" RDB_PRESCAN_HEADER_OFF=%i\n", 141328},
+    {" RDB_EXAMDATATYPE_OFF=%i\n", 142828},
+    {" RDB_SERIESDATATYPE_OFF=%i\n", 144788},
+    {" RDB_MRIMAGEDATATYPE_OFF =%i\n", 147348},
+    {" RDB_ALL_HEADERS_SIZE_BYTES =%i\n", 1198464},
+}};
+
+static_assert(fitsBuffer(kHeaderSize, kReads, kSeriesPosition, 2560, kImagePosition, 2456, kRx));
+
+}  // namespace
+
+// The record dumps of the layout A build are called here, between the header
+// read and the Rx computation.
+const Layout layoutA{
+    "torvek-a", kHeaderSize, kReads, kSeriesPosition, kImagePosition, kRx,
+    {1960, 2560, 2456, 98304}, kReport, nullptr,
+};
+
+}  // namespace torvek

@@ -1,0 +1,17 @@
+// mkpfile's writers, one per kind of header. Each takes the output path and
+// the remaining command-line words (name=value settings), writes the file and
+// returns the process exit status, printing its own messages on failure.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace mkpfile {
+
+// Layouts A, B and C of torvek (layout is 'a', 'b' or 'c').
+int writeRxPfile(char layout, const std::string& path, std::span<const std::string> settings);
+
+// Revision 20.006 headers of melvane.
+int writeRev20Header(const std::string& path, std::span<const std::string> settings);
+
+}  // namespace mkpfile
