@@ -1,0 +1,57 @@
+// The prescription (Rx) of a scan: where the prescribed slab starts and ends
+// on the R/L, A/P and S/I axes, computed from the series and image records.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "rx/layout.hpp"
+
+namespace torvek {
+
+// Six single-precision coordinates, owned by the caller of readrx.
+struct RxRecord {
+  float start_rl = 0, end_rl = 0;
+  float start_ap = 0, end_ap = 0;
+  float start_si = 0, end_si = 0;
+};
+
+// How a readrx call ended. Only `ok` leaves an Rx record that may be written
+// into a dataset.
+enum class RxOutcome { ok, cant_open, short_read, unknown_letter };
+
+// The nine inputs of the Rx, as the header holds them.
+struct RxInputs {
+  unsigned char start_ras;
+  float start_loc, end_loc;
+  float ctr_R, ctr_A, ctr_S;
+  float norm_R, norm_A, norm_S;
+};
+
+RxInputs loadRxInputs(const Layout& layout, Bytes header);
+
+// Fills the start values; fills the end values and returns true only when
+// start_ras is one of the letters R, L, A, P, S, I, which choose the divisor.
+bool computeRx(const RxInputs& in, RxRecord& rx);
+
+// "Start:\t..." and "End:\t..." lines, each coordinate a letter chosen by its
+// sign and the absolute value with one decimal (L0.0 for zero and -0.0).
+std::string startLine(const RxRecord& rx);
+std::string endLine(const RxRecord& rx);
+
+// Opens the Pfile, reads the layout's records, dumps them where the layout
+// does, computes the Rx into `rx` and prints the Rx report on `out`. A message
+// that the report cannot carry (an unknown start_ras letter) goes to `err`,
+// after `out` is flushed. An unopenable file leaves `rx` untouched.
+RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
+                 std::FILE* err);
+
+// The part of readrx after the open: reads from `fd` and reports as above.
+RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
+                   std::FILE* err);
+
+// The layout report: one line per entry of the layout's table (nothing for a
+// layout without one).
+void printLayoutReport(const Layout& layout, std::FILE* out);
+
+}  // namespace torvek
