@@ -4,6 +4,7 @@
 // reading, the Rx and the dumps use the buffer positions.
 #include <array>
 
+#include "dump/PrintImageHeader.hpp"
 #include "rx/layout.hpp"
 
 namespace torvek {
@@ -50,13 +51,23 @@ constexpr std::array<ReportLine, 26> kReport{{
 
 static_assert(fitsBuffer(kHeaderSize, kReads, kSeriesPosition, 2560, kImagePosition, 2456, kRx));
 
+constexpr std::size_t kExamPosition = 142832;
+
+// The exam, series and image dumps, each from its record's first byte in the
+// header buffer to the buffer's end.
+void dumpRecords(Bytes header, std::FILE* out) {
+  dump::printExamHeader(header.subspan(kExamPosition), out);
+  dump::printSeriesHeader(header.subspan(kSeriesPosition), out);
+  dump::printMRImageHeader(header.subspan(kImagePosition), out);
+}
+
 }  // namespace
 
 // The record dumps of the layout A build are called here, between the header
 // read and the Rx computation.
 const Layout layoutA{
     "torvek-a", kHeaderSize, kReads, kSeriesPosition, kImagePosition, kRx,
-    {1960, 2560, 2456, 98304}, kReport, nullptr,
+    {1960, 2560, 2456, 98304}, kReport, dumpRecords,
 };
 
 }  // namespace torvek
