@@ -3,6 +3,7 @@
 // once per header layout; TORVEK_LAYOUT names the layout of this build.
 #include <cstdio>
 
+#include "rx/annotate.hpp"
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
 
@@ -14,6 +15,11 @@ int main(int argc, char** argv) {
   torvek::RxRecord rx;
   const torvek::RxOutcome outcome = torvek::readrx(layout, rx, settings->pfile, stdout, stderr);
   int status = outcome == torvek::RxOutcome::ok ? 0 : 1;
+
+  if (settings->briknote &&
+      torvek::annotate(layout, outcome, rx, settings->prefix, stdout, stderr) != 0) {
+    status = 1;
+  }
 
   torvek::printLayoutReport(layout, stdout);
 

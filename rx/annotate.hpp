@@ -1,0 +1,63 @@
+// Dataset annotation: with -brik, torvek stores the Rx as a note in the scan's
+// AFNI dataset (through AFNI's 3dNotes) or NIfTI file (through nifti_tool,
+// as an AFNI extension). The tool is started without a shell, from an
+// argument vector, and how it ended decides whether the run confirms.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rx/layout.hpp"
+#include "rx/rx.hpp"
+
+namespace torvek {
+
+enum class TargetKind { afni, nifti };
+
+// NIfTI when the prefix holds ".nii" anywhere (case-sensitive), else AFNI.
+TargetKind targetKind(std::string_view prefix);
+
+// The note stored in the dataset: "Rx info:", a newline, then the report's
+// Start and End lines, each with its newline.
+std::string noteText(const RxRecord& rx);
+
+// The tool's argument vector, argv[0] first. The prefix is one element, byte
+// for byte (for AFNI with "+orig" appended): nothing in it is interpreted.
+std::vector<std::string> noteCommand(TargetKind kind, std::string_view prefix,
+                                     const RxRecord& rx);
+
+// How a started tool ended, or why it could not be started.
+struct ToolEnd {
+  enum class How { exited, signaled, not_started, wait_failed };
+  How how = How::exited;
+  int value = 0;  // exit status, signal number, or errno of the failed call
+};
+
+// Starts argv[0], looked up on PATH, with the given arguments and this
+// process's environment; standard input, output and error are shared with
+// the child. Waits for it (retrying after interruptions). Never throws for a
+// tool that fails; the result says how it ended.
+ToolEnd runTool(const std::vector<std::string>& argv);
+
+// Empty when the tool succeeded (exit status 0); otherwise what happened, for
+// a message such as "3dNotes: not found on PATH" or "nifti_tool exited with
+// status 1".
+std::string describeToolEnd(const std::string& tool, const ToolEnd& end);
+
+using ToolRunner = std::function<ToolEnd(const std::vector<std::string>&)>;
+
+// Writes the note for `rx` into the dataset named by `prefix`, then prints the
+// confirmation line on `out`. Nothing is started, and the run is reported as
+// failed, when the Rx is not fully defined (any outcome but ok) or when the
+// prefix begins with '-' (either tool would read it as an option). Every
+// message goes to `err`, after `out` is flushed, and starts with the
+// program's name. `out` is flushed before the tool starts so the tool's own
+// output follows the Rx report. Returns 0 on success, 1 on any failure; the
+// confirmation line is printed only after the tool succeeded.
+int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const char* prefix,
+             std::FILE* out, std::FILE* err, const ToolRunner& runner = runTool);
+
+}  // namespace torvek

@@ -1,0 +1,379 @@
+// torvek -brik: the decisions of the annotation step without a child process,
+// then real runs of the three builds, against the real nifti_tool and against
+// a stand-in 3dNotes (tests/fake_3dNotes) that records its argument vector.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "rx/annotate.hpp"
+#include "support/files.hpp"
+#include "support/run.hpp"
+
+using namespace torvek;
+using testing_support::expect_golden;
+using testing_support::read_file;
+using testing_support::run;
+using testing_support::RunOptions;
+using testing_support::RunResult;
+using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Start R20.0 P12.5 S7.2, end L20.0 P12.5 S7.2: the Rx of kPfileSettings.
+const RxRecord kRx{-20.0f, 20.0f, 12.5f, 12.5f, 7.25f, 7.25f};
+const std::string kNote = "Rx info:\nStart:\tR20.0\tP12.5\tS7.2\nEnd:\tL20.0\tP12.5\tS7.2\n";
+const std::vector<std::string> kPfileSettings{
+    "start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20", "ctr_A=-12.5",
+    "ctr_S=7.25",  "norm_R=1",     "norm_A=0",    "norm_S=0"};
+
+std::string contents(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  return text;
+}
+
+// Runs annotate() with a runner that records its calls and ends as told.
+struct Annotation {
+  int status;
+  std::string out, err;
+  std::vector<std::vector<std::string>> calls;
+};
+Annotation annotateWith(RxOutcome outcome, const char* prefix, ToolEnd end = {}) {
+  Annotation a;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  a.status = annotate(layoutB, outcome, kRx, prefix, out, err,
+                      [&](const std::vector<std::string>& argv) {
+                        a.calls.push_back(argv);
+                        return end;
+                      });
+  a.out = contents(out);
+  a.err = contents(err);
+  std::fclose(out);
+  std::fclose(err);
+  return a;
+}
+
+}  // namespace
+
+TEST(AnnotateDecisions, KindAndArgumentVectors) {
+  EXPECT_EQ(targetKind("anat"), TargetKind::afni);
+  EXPECT_EQ(targetKind("func.nii.gz"), TargetKind::nifti);
+  EXPECT_EQ(targetKind("run.NII"), TargetKind::afni);
+  EXPECT_EQ(targetKind("dir.nii/anat"), TargetKind::nifti);
+  EXPECT_EQ(targetKind("x.ni"), TargetKind::afni);
+
+  EXPECT_EQ(noteCommand(TargetKind::afni, "a b;$(touch x)", kRx),
+            (std::vector<std::string>{"3dNotes", "-a", kNote, "a b;$(touch x)+orig"}));
+  EXPECT_EQ(noteCommand(TargetKind::nifti, "it's.nii", kRx),
+            (std::vector<std::string>{"nifti_tool", "-add_afni_ext", kNote, "-overwrite",
+                                      "-infile", "it's.nii"}));
+}
+
+TEST(AnnotateDecisions, HowAToolEnded) {
+  using How = ToolEnd::How;
+  EXPECT_EQ(describeToolEnd("3dNotes", {How::exited, 0}), "");
+  EXPECT_EQ(describeToolEnd("nifti_tool", {How::exited, 1}), "nifti_tool exited with status 1");
+  EXPECT_EQ(describeToolEnd("3dNotes", {How::signaled, 9}), "3dNotes killed by signal 9");
+  EXPECT_EQ(describeToolEnd("3dNotes", {How::not_started, ENOENT}), "3dNotes: not found on PATH");
+  EXPECT_EQ(describeToolEnd("3dNotes", {How::not_started, EACCES}),
+            "3dNotes: cannot be started: Permission denied");
+}
+
+TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
+  for (RxOutcome outcome : {RxOutcome::cant_open, RxOutcome::short_read,
+                            RxOutcome::unknown_letter}) {
+    const Annotation a = annotateWith(outcome, "anat");
+    EXPECT_EQ(a.status, 1);
+    EXPECT_TRUE(a.calls.empty());
+    EXPECT_EQ(a.out, "");
+    EXPECT_EQ(a.err.rfind("torvek-b: the Rx is not written to anat+orig: ", 0), 0u) << a.err;
+  }
+  for (const char* prefix : {"-x", "-out.nii", "-"}) {
+    const Annotation a = annotateWith(RxOutcome::ok, prefix);
+    EXPECT_EQ(a.status, 1);
+    EXPECT_TRUE(a.calls.empty());
+    EXPECT_EQ(a.out, "");
+    EXPECT_NE(a.err.find("write ./" + std::string(prefix) + " instead"), std::string::npos) << a.err;
+  }
+}
+
+TEST(AnnotateDecisions, ConfirmsOnlyAfterTheToolSucceeded) {
+  Annotation a = annotateWith(RxOutcome::ok, "anat");
+  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(a.calls.size(), 1u);
+  EXPECT_EQ(a.out, "Rx info is written to anat+orig.BRIK header.\n");
+  a = annotateWith(RxOutcome::ok, "func.nii.gz");
+  EXPECT_EQ(a.out, "Rx info is written to func.nii.gz as an AFNI extension (ecode=4).\n");
+  EXPECT_EQ(a.err, "");
+
+  a = annotateWith(RxOutcome::ok, "func.nii", {ToolEnd::How::exited, 1});
+  EXPECT_EQ(a.status, 1);
+  EXPECT_EQ(a.out, "");
+  EXPECT_EQ(a.err, "torvek-b: nifti_tool exited with status 1; the Rx is not written to func.nii\n");
+  a = annotateWith(RxOutcome::ok, "anat", {ToolEnd::How::signaled, 9});
+  EXPECT_EQ(a.status, 1);
+  EXPECT_EQ(a.out, "");
+  EXPECT_EQ(a.err, "torvek-b: 3dNotes killed by signal 9; the Rx is not written to anat+orig\n");
+}
+
+// ---- Real runs of the three builds -------------------------------------
+
+namespace {
+
+struct Build {
+  char layout;  // as mkpfile names it
+  const char* exe;
+};
+const Build kBuilds[] = {{'a', TORVEK_A}, {'b', TORVEK_B}, {'c', TORVEK_C}};
+const Build& kBuildB = kBuilds[1];
+
+// A scratch directory holding a Pfile "P" of the build's layout, a bin/ with
+// the stand-in 3dNotes, and a record file for its argument vectors. Runs
+// happen in work/, which starts empty, so anything a run creates there shows.
+struct Scene {
+  TempDir dir;
+  std::string work = dir / "work";
+  std::string record = dir / "args";
+
+  explicit Scene(const Build& build, std::vector<std::string> settings = kPfileSettings) {
+    fs::create_directories(dir / "bin");
+    fs::create_directories(work);
+    fs::copy_file(FAKE_3DNOTES, dir / "bin/3dNotes");
+    fs::permissions(dir / "bin/3dNotes", fs::perms::owner_all);
+    std::vector<std::string> argv{MKPFILE, std::string(1, build.layout), work + "/P"};
+    argv.insert(argv.end(), settings.begin(), settings.end());
+    const RunResult made = run(argv);
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+  }
+
+  // Runs the build in work/ with bin/ first on PATH (or PATH replaced).
+  RunResult torvek(const Build& build, const std::vector<std::string>& args,
+                   std::map<std::string, std::string> env = {}) const {
+    RunOptions options;
+    options.cwd = work;
+    options.env = {{"PATH", dir / "bin" + ":" + std::getenv("PATH")},
+                   {"FAKE_TOOL_ARGS", record}};
+    for (auto& [name, value] : env) options.env[name] = value;
+    std::vector<std::string> argv{build.exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, options);
+  }
+
+  // The argument vectors the stand-in received, one per call.
+  std::vector<std::vector<std::string>> calls() const {
+    std::vector<std::vector<std::string>> result;
+    if (!fs::exists(record)) return result;
+    const std::string bytes = read_file(record);
+    std::vector<std::string> fields;
+    for (std::size_t at = 0, end; at < bytes.size(); at = end + 1) {
+      end = bytes.find('\0', at);
+      fields.push_back(bytes.substr(at, end - at));
+    }
+    for (std::size_t i = 0; i < fields.size();) {
+      const std::size_t count = std::stoul(fields[i++]);
+      result.emplace_back(fields.begin() + i, fields.begin() + i + count);
+      i += count;
+    }
+    return result;
+  }
+
+  std::vector<std::string> workFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+// The layout report of a build: what a run on a missing Pfile prints after
+// its first line.
+std::string layoutReport(const Build& build) {
+  const RunResult r = run({build.exe, "/nonexistent/P"});
+  return r.out.substr(r.out.find('\n') + 1);
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Standard output from the Rx report on (the layout A record dumps precede it).
+std::string fromRxReport(const std::string& out) {
+  const auto at = out.rfind("norm_R= ");
+  return at == std::string::npos ? "<no Rx report>" : out.substr(at);
+}
+
+RunOptions inDir(const std::string& cwd) {
+  RunOptions options;
+  options.cwd = cwd;
+  return options;
+}
+
+std::string niftiTool() {
+  const RunResult r = run({"sh", "-c", "command -v nifti_tool"});
+  return r.exit_code == 0 ? r.out : "";
+}
+
+}  // namespace
+
+TEST(AnnotateAfni, EveryBuildHandsTheNoteToTheToolThenConfirmsThenReports) {
+  for (const Build& build : kBuilds) {
+    SCOPED_TRACE(build.exe);
+    const Scene scene(build);
+    const RunResult r = scene.torvek(build, {"-brik", "anat", "P"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(scene.calls(),
+              (std::vector<std::vector<std::string>>{{"-a", kNote, "anat+orig"}}));
+    // The stand-in's line falls between the report and the confirmation.
+    expect_golden(fromRxReport(r.out), std::string("annotate_afni_") + build.layout + ".txt");
+  }
+}
+
+TEST(AnnotateAfni, HostilePrefixesReachTheToolAsOneLiteralArgument) {
+  const std::string hostile[] = {"my anat", "it's", "a;touch semi", "$(touch dollar)",
+                                 "`touch tick`", "two\nlines", "\"quoted\" *",
+                                 std::string(5000, 'p')};
+  for (const std::string& prefix : hostile) {
+    SCOPED_TRACE(prefix.substr(0, 40));
+    const Scene scene(kBuildB);
+    const RunResult r = scene.torvek(kBuildB, {"-brik", prefix, "P"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(scene.calls(),
+              (std::vector<std::vector<std::string>>{{"-a", kNote, prefix + "+orig"}}));
+    EXPECT_NE(r.out.find("Rx info is written to " + prefix + "+orig.BRIK header.\n"),
+              std::string::npos);
+    EXPECT_EQ(scene.workFiles(), std::vector<std::string>{"P"});
+  }
+}
+
+TEST(AnnotateAfni, APrefixBeginningWithADashIsRefused) {
+  for (const Build& build : kBuilds) {
+    SCOPED_TRACE(build.exe);
+    const Scene scene(build);
+    for (const char* prefix : {"-a", "-x.nii"}) {
+      const RunResult r = scene.torvek(build, {"-brik", prefix, "P"});
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_TRUE(scene.calls().empty());
+      EXPECT_EQ(r.err.rfind(std::string("torvek-") + build.layout + ": ", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("write ./" + std::string(prefix)), std::string::npos) << r.err;
+      EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
+      EXPECT_NE(r.out.find("End:\tL20.0\tP12.5\tS7.2\n"), std::string::npos);
+      EXPECT_TRUE(endsWith(r.out, "---------------------------------\n" + layoutReport(build)));
+    }
+  }
+}
+
+TEST(AnnotateAfni, AMissingFailingOrKilledToolIsAFailedRun) {
+  const Scene scene(kBuildB);
+  const std::string report = layoutReport(kBuildB);
+  struct Case {
+    std::map<std::string, std::string> env;
+    std::string prefix, err;
+  } cases[] = {
+      {{{"PATH", scene.dir / "work"}}, "anat",
+       "torvek-b: 3dNotes: not found on PATH; the Rx is not written to anat+orig\n"},
+      {{{"PATH", scene.dir / "work"}}, "anat.nii",
+       "torvek-b: nifti_tool: not found on PATH; the Rx is not written to anat.nii\n"},
+      {{{"FAKE_TOOL_EXIT", "1"}}, "anat",
+       "torvek-b: 3dNotes exited with status 1; the Rx is not written to anat+orig\n"},
+      {{{"FAKE_TOOL_SIGNAL", "KILL"}}, "anat",
+       "torvek-b: 3dNotes killed by signal 9; the Rx is not written to anat+orig\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    const RunResult r = scene.torvek(kBuildB, {"-brik", c.prefix, "P"}, c.env);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
+    EXPECT_TRUE(endsWith(r.out, report)) << r.out;
+  }
+}
+
+TEST(AnnotateAfni, AnUndefinedRxStartsNoTool) {
+  for (const Build& build : kBuilds) {
+    SCOPED_TRACE(build.exe);
+    const std::string report = layoutReport(build);
+    const Scene shortHeader(build, {"size=100"});
+    const Scene badLetter(build, {"start_ras=x"});
+    struct Case {
+      const Scene& scene;
+      const char* pfile;
+      const char* why;
+    } cases[] = {{shortHeader, "missing", "the Pfile could not be opened"},
+                 {shortHeader, "P", "the Pfile header was read short"},
+                 {badLetter, "P", "start_ras is not a known letter"}};
+    for (const Case& c : cases) {
+      const RunResult r = c.scene.torvek(build, {"-brik", "anat", c.pfile});
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_TRUE(c.scene.calls().empty());
+      EXPECT_NE(r.err.find(std::string("torvek-") + build.layout +
+                           ": the Rx is not written to anat+orig: " + c.why),
+                std::string::npos)
+          << r.err;
+      EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
+      EXPECT_TRUE(endsWith(r.out, report));
+    }
+    const RunResult r = shortHeader.torvek(build, {"-brik", "anat", "missing"});
+    expect_golden(r.out, std::string("annotate_cant_open_") + build.layout + ".txt");
+  }
+}
+
+TEST(AnnotateNifti, RoundTripThroughTheRealNiftiTool) {
+  ASSERT_NE(niftiTool(), "") << "nifti_tool is not on PATH: install Debian's nifti-bin package";
+  for (const Build& build : kBuilds) {
+    for (const std::string file : {"func.nii", "func.nii.gz"}) {
+      SCOPED_TRACE(std::string(build.exe) + " " + file);
+      const Scene scene(build);
+      const std::string path = scene.work + "/" + file;
+      ASSERT_EQ(run({"nifti_tool", "-make_im", "-prefix", path}).exit_code, 0);
+      const RunResult first = scene.torvek(build, {"-brik", file, "P"});
+      EXPECT_EQ(first.exit_code, 0) << first.err;
+      if (file == "func.nii") {
+        expect_golden(fromRxReport(first.out), std::string("annotate_nifti_") + build.layout + ".txt");
+      }
+      const RunResult second = scene.torvek(build, {"-brik", file, "P"});
+      EXPECT_EQ(second.exit_code, 0) << second.err;
+
+      // The stored note repeats the report's Start and End lines exactly.
+      const std::string out = fromRxReport(first.out);
+      const auto start = out.find("Start:");
+      const std::string lines = out.substr(start, out.find("---", start) - start);
+      EXPECT_EQ("Rx info:\n" + lines, kNote);
+      const RunResult shown = run({"nifti_tool", "-disp_exts", "-infiles", path});
+      EXPECT_NE(shown.out.find("num_ext = 2\n"), std::string::npos) << shown.out;
+      for (const char* ext : {"ext #0 : ecode = 4, esize = 64, edata = ",
+                              "ext #1 : ecode = 4, esize = 64, edata = "}) {
+        EXPECT_NE(shown.out.find(ext + kNote), std::string::npos) << shown.out;
+      }
+    }
+  }
+}
+
+TEST(AnnotateNifti, OddAndLongFileNamesReachTheRealTool) {
+  ASSERT_NE(niftiTool(), "") << "nifti_tool is not on PATH: install Debian's nifti-bin package";
+  // Six 240-byte directory names: a prefix of over 1400 bytes.
+  std::string deep;
+  for (int i = 0; i < 6; ++i) deep += std::string(240, static_cast<char>('a' + i)) + "/";
+  for (const std::string& prefix : {std::string("sub 01 'x';$(touch y) `touch z`.nii"),
+                                   deep + "long.nii"}) {
+    const Scene scene(kBuildB);
+    fs::create_directories(scene.work + "/" + deep);
+    ASSERT_EQ(run({"nifti_tool", "-make_im", "-prefix", prefix}, inDir(scene.work)).exit_code, 0);
+    const RunResult r = scene.torvek(kBuildB, {"-brik", prefix, "P"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("Rx info is written to " + prefix + " as an AFNI extension (ecode=4).\n"),
+              std::string::npos);
+    const RunResult shown = run({"nifti_tool", "-disp_exts", "-infiles", scene.work + "/" + prefix});
+    EXPECT_NE(shown.out.find("ecode = 4, esize = 64, edata = " + kNote), std::string::npos);
+    EXPECT_FALSE(fs::exists(scene.work + "/y") || fs::exists(scene.work + "/z"));
+  }
+}
