@@ -112,33 +112,6 @@ TEST(Conversions, TimePerFrameDividesTheWrappedProduct) {
   EXPECT_EQ(melvane::timePerFrame(-1.0f, -2147483647 - 1), -2147483);  // wraps to INT32_MIN
 }
 
-TEST(Summary, NumbersAndNameReadTheSameInBothByteOrders) {
-  HeaderBuilder le = valid(), be = HeaderBuilder(kSize).put_swapped(0, 20.006f);
-  le.put<std::int32_t>(4, 23456).put<std::int16_t>(145588, static_cast<std::int16_t>(40000))
-      .put<std::int16_t>(145622, 5).put<std::int16_t>(68, 1).put<float>(36868, -12.5f);
-  be.put_swapped<std::int32_t>(4, 23456).put_swapped<std::int16_t>(145588, static_cast<std::int16_t>(40000))
-      .put_swapped<std::int16_t>(145622, 5).put_swapped<std::int16_t>(68, 1)
-      .put_swapped<float>(36868, -12.5f);
-  const std::string little = summaryOf(span(le));
-  EXPECT_EQ(melvane::summaryName(span(le)), "E-25536S005P23456.7");
-  EXPECT_EQ(summaryOf(span(be)), little);
-  EXPECT_EQ(melvane::summaryName(span(be)), "E-25536S005P23456.7");
-  EXPECT_EQ(line(little, "examnum"), "examnum/seriesnum = -25536/005");
-  EXPECT_EQ(line(little, "gw_point1"), "gw_point1=   -12.5     0.0     0.0");
-}
-
-TEST(Summary, TimingLinesOfTheDocumentedExamples) {
-  struct Case { std::int32_t tr; float nshot; const char* tr_line; const char* frame_line; } cases[] = {
-      {1500, 3.0f, "TR = 1 msec", "time/frame = 4 msec"},
-      {999, 1.0f, "TR = 0 msec", "time/frame = 0 msec"},
-      {-1500, 1.0f, "TR = -1 msec", "time/frame = -1 msec"}};
-  for (const Case& c : cases) {
-    const std::string s = summaryOf(span(valid().put<std::int32_t>(148396, c.tr).put<float>(232, c.nshot)));
-    EXPECT_EQ(line(s, "TR ="), c.tr_line);
-    EXPECT_EQ(line(s, "time/frame"), c.frame_line);
-  }
-}
-
 TEST(Summary, PixelSizeIsASinglePrecisionQuotient) {
   auto pixel = [](float fov, std::int16_t size) {
     return line(summaryOf(span(valid().put<float>(147644, fov).put<std::int16_t>(110, size))), "pixel");
