@@ -1,0 +1,28 @@
+// Fuzz target: a torvek build's whole read-and-report path on arbitrary bytes
+// of arbitrary length, through the functions the executable calls after its
+// open: the header read, the record dumps (layout A), the Rx computation and
+// report, and the layout report. FUZZ_LAYOUT names the layout, FUZZ_FULL_SIZE
+// the file length from which on every read of that layout is complete.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/memfd_input.hpp"
+#include "rx/rx.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const torvek::Layout& layout = torvek::FUZZ_LAYOUT;
+  const int fd = fuzzing::inputFile(data, size);
+  std::FILE* const out = fuzzing::discard();
+
+  torvek::RxRecord rx;
+  const torvek::RxOutcome outcome = torvek::reportRx(layout, rx, fd, "fuzz", out, out);
+  torvek::printLayoutReport(layout, out);
+
+  // The outcome must say short read exactly when the file is too short for
+  // one of the layout's reads; anything else means bytes were missed or
+  // invented.
+  const bool complete = size >= FUZZ_FULL_SIZE;
+  if (complete == (outcome == torvek::RxOutcome::short_read)) __builtin_trap();
+  if (outcome == torvek::RxOutcome::cant_open) __builtin_trap();
+  return 0;
+}
