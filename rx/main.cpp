@@ -1,7 +1,9 @@
 // torvek: prints the Rx (prescription) of a scan from its Pfile header and,
 // with -brik, stores it as a note in the scan's AFNI or NIfTI dataset. Built
 // once per header layout; TORVEK_LAYOUT names the layout of this build.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "rx/annotate.hpp"
 #include "rx/args.hpp"
@@ -25,7 +27,7 @@ int main(int argc, char** argv) {
 
   // A report that did not reach its file is a failed run.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::perror(layout.program);
+    std::fprintf(stderr, "%s: standard output: %s\n", layout.program, std::strerror(errno));
     status = 1;
   }
   return status;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -41,16 +42,18 @@ class Capture {
 };
 
 struct Parsed {
+  std::shared_ptr<std::vector<std::string>> words;  // the settings point into these
   std::optional<Settings> settings;
   std::string output;
 };
 
 Parsed parse(std::vector<std::string> words) {
+  Parsed parsed{std::make_shared<std::vector<std::string>>(std::move(words)), {}, ""};
   std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
+  for (auto& word : *parsed.words) argv.push_back(word.data());
   argv.push_back(nullptr);
   Capture out;
-  Parsed parsed{parsearg(static_cast<int>(words.size()), argv.data(), out.file()), ""};
+  parsed.settings = parsearg(static_cast<int>(parsed.words->size()), argv.data(), out.file());
   parsed.output = out.text();
   return parsed;
 }
