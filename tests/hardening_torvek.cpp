@@ -203,3 +203,23 @@ TEST(TorvekBadInputs, RandomBytes) {
     }
   }
 }
+
+// The note's tool is started without a shell: a prefix full of shell syntax
+// runs nothing of its own, whether the tool is missing (3dNotes) or present
+// and failing on the odd name (nifti_tool, when installed).
+TEST(TorvekBadInputs, ShellSyntaxInAPrefixRunsNothing) {
+  TempDir dir;
+  const std::string valid = validFile(kA, dir);
+  write_file(dir / "P.7", valid);
+  const std::string prefixes[] = {
+      "x;touch INJECTED;#", "x$(touch INJECTED)", "x`touch INJECTED`", "x|touch INJECTED",
+      "x.nii;touch INJECTED;#", "x.nii$(touch INJECTED)", "x.nii\ntouch INJECTED"};
+  for (const std::string& prefix : prefixes) {
+    const RunResult r = run({kA.executable, "-brik", prefix, "P.7"},
+                            {.cwd = dir.path().string(), .env = {{"PATH", "/usr/bin:/bin"}}});
+    expectCleanEnd(r, prefix);
+    EXPECT_EQ(r.exit_code, 1) << prefix;  // no 3dNotes here; nifti_tool finds no such file
+    EXPECT_NE(r.err.find("torvek-a: "), std::string::npos) << prefix << "\n" << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "INJECTED")) << prefix;
+  }
+}
