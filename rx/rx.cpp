@@ -5,7 +5,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
-#include <vector>
+#include <memory>
 
 #include "rx/header_read.hpp"
 
@@ -100,7 +100,9 @@ std::string endLine(const RxRecord& rx) {
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
                    std::FILE* err) {
   std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile);
-  std::vector<std::byte> header(layout.header_buffer_size);
+  // Left uninitialised here: readPFileHeader zero-fills it before reading.
+  const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_buffer_size);
+  const std::span<std::byte> header(buffer.get(), layout.header_buffer_size);
   const bool short_read = readPFileHeader(layout, header, fd, out) != 0;
   if (layout.dump_records) layout.dump_records(header, out);
 

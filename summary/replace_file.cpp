@@ -4,22 +4,15 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace melvane {
 namespace {
 
-// The mode a plain open(O_CREAT, 0666) would give under the current umask.
-mode_t ordinaryMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
 // A new file ".melvane-XXXXXX" in `dir`, created exclusively, with a random
 // suffix as mkstemp(3) makes it; the fixed short prefix keeps the name within
-// NAME_MAX whatever the target's name. Returns the descriptor or -1.
+// NAME_MAX whatever the target's name. Mode 0666 under the umask, as an
+// ordinary create would give the final file. Returns the descriptor or -1.
 int createUnique(int dir, std::string& name) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -36,7 +29,7 @@ int createUnique(int dir, std::string& name) {
     }
     name = ".melvane-";
     for (unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
-    const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -58,7 +51,7 @@ bool ReplaceFile::create(int dir, std::string name) {
     temporary_.clear();
     return false;
   }
-  if (fchmod(fd, ordinaryMode()) != 0 || !(stream_ = fdopen(fd, "w"))) {
+  if (!(stream_ = fdopen(fd, "w"))) {
     const int err = errno;
     close(fd);
     removeTemporary();
