@@ -20,6 +20,15 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+std::map<std::string, std::string> listing(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    files[entry.path().filename().string()] =
+        entry.is_regular_file() ? read_file(entry.path()) : "<dir>";
+  }
+  return files;
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot read " + path.string());

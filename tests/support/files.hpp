@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace testing_support {
@@ -29,6 +30,9 @@ void write_file(const std::filesystem::path& path, const std::string& bytes);
 // environment the golden file is rewritten instead (read the diff before
 // committing it).
 void expect_golden(const std::string& actual, const std::string& name);
+
+// Every entry of `dir` with its contents ("<dir>" for a subdirectory), by name.
+std::map<std::string, std::string> listing(const std::filesystem::path& dir);
 
 // Fails the test with the first differing line when the texts differ.
 void expect_same_text(const std::string& actual, const std::string& expected);

@@ -1,0 +1,152 @@
+// The Pfile input both tools read through: the same bytes at the same offset
+// whether they come from a regular file or a pipe that hands them over in
+// small pieces, inputs that end early, read errors, and the header view's
+// byte order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "common/header_view.hpp"
+#include "common/pfile_input.hpp"
+#include "support/files.hpp"
+
+using pfile::readAt;
+using pfile::ReadResult;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+// 70000 bytes, each telling its own offset modulo 251.
+std::string numbered(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i % 251);
+  return bytes;
+}
+
+// A pipe whose writer hands `bytes` over in pieces of `piece` bytes, so that
+// reads on the other end come back partial.
+class TricklePipe {
+ public:
+  TricklePipe(std::string bytes, std::size_t piece) {
+    std::signal(SIGPIPE, SIG_IGN);  // the reader may close before all is written
+    if (pipe(fds_) != 0) throw std::runtime_error("pipe");
+    writer_ = std::thread([this, bytes = std::move(bytes), piece] {
+      for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        const std::size_t n = std::min(piece, bytes.size() - at);
+        if (write(fds_[1], bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
+        std::this_thread::yield();
+      }
+      close(fds_[1]);
+    });
+  }
+  ~TricklePipe() {
+    close(fds_[0]);  // a writer still blocked then fails with EPIPE and ends
+    writer_.join();
+  }
+  int fd() const { return fds_[0]; }
+
+ private:
+  int fds_[2];
+  std::thread writer_;
+};
+
+std::string readThrough(int fd, std::uint64_t offset, std::size_t count, ReadResult& result) {
+  std::vector<std::byte> into(count, std::byte{0x55});
+  result = readAt(fd, offset, into);
+  return {reinterpret_cast<const char*>(into.data()), result.got};
+}
+
+}  // namespace
+
+TEST(PfileInput, APipeInSmallPiecesGivesTheSameBytesAsTheFile) {
+  const std::string bytes = numbered(70000);
+  TempDir dir;
+  write_file(dir / "P.7", bytes);
+  for (const std::uint64_t offset : {0ull, 1ull, 62488ull}) {
+    const int file = pfile::openInput((dir / "P.7").c_str());
+    ASSERT_GE(file, 0);
+    ReadResult from_file, from_pipe;
+    const std::string expected = readThrough(file, offset, 3616, from_file);
+    close(file);
+    TricklePipe pipe(bytes, 97);
+    EXPECT_EQ(readThrough(pipe.fd(), offset, 3616, from_pipe), expected) << offset;
+    EXPECT_EQ(from_pipe.got, 3616u);
+    EXPECT_EQ(from_pipe.error, 0);
+    EXPECT_EQ(expected, bytes.substr(offset, 3616));
+  }
+}
+
+TEST(PfileInput, AnInputThatEndsEarlyGivesWhatItHoldsAndNoError) {
+  const std::string bytes = numbered(1000);
+  TempDir dir;
+  write_file(dir / "P.7", bytes);
+  for (const auto& [offset, expected] :
+       std::vector<std::pair<std::uint64_t, std::size_t>>{{900, 100}, {1000, 0}, {5000, 0}}) {
+    const int file = pfile::openInput((dir / "P.7").c_str());
+    ReadResult r;
+    EXPECT_EQ(readThrough(file, offset, 300, r), bytes.substr(std::min<std::size_t>(offset, 1000)));
+    EXPECT_EQ(r.got, expected);
+    EXPECT_EQ(r.error, 0);
+    close(file);
+    TricklePipe pipe(bytes, 33);
+    ReadResult p;
+    readThrough(pipe.fd(), offset, 300, p);
+    EXPECT_EQ(p.got, expected) << offset;
+    EXPECT_EQ(p.error, 0);
+  }
+}
+
+TEST(PfileInput, AReadErrorIsNeverData) {
+  TempDir dir;
+  const int directory = pfile::openInput(dir.path().c_str());
+  ASSERT_GE(directory, 0);
+  ReadResult r;
+  readThrough(directory, 0, 100, r);
+  EXPECT_EQ(r.got, 0u);
+  EXPECT_EQ(r.error, EISDIR);
+  close(directory);
+
+  const int closed = 1000;  // no such descriptor
+  readThrough(closed, 8, 100, r);
+  EXPECT_EQ(r.error, EBADF);
+}
+
+TEST(PfileInput, AFifoWithoutAWriterOpensAndReadsAsEmpty) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int fd = pfile::openInput((dir / "fifo").c_str());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  ReadResult r;
+  readThrough(fd, 64, 10, r);
+  EXPECT_EQ(r.got, 0u);
+  EXPECT_EQ(r.error, 0);
+  close(fd);
+}
+
+TEST(HeaderView, NumbersInEitherByteOrderAndTextsWithinTheirBlock) {
+  std::array<std::byte, 12> bytes{};
+  const unsigned char raw[] = {0xFF, 0xFE, 0x41, 0xA0, 0x0C, 0x4A, 'a', 'b', 'c', 'd', 0, 'e'};
+  std::memcpy(bytes.data(), raw, sizeof raw);
+  const pfile::HeaderView<12> host(bytes);
+  const pfile::HeaderView<12> reversed(bytes, pfile::ByteOrder::reversed);
+  EXPECT_EQ(host.number<std::int16_t>(0), -257);       // 0xFEFF
+  EXPECT_EQ(reversed.number<std::int16_t>(0), -2);     // 0xFFFE: the sign carries
+  EXPECT_EQ(reversed.number<float>(2), 20.006f);       // 41A00C4A stored big-endian
+  EXPECT_EQ(reversed.text(6, 12), "abcd");
+  EXPECT_EQ(reversed.text(6, 8), "ab");                // no NUL before the block's end
+  EXPECT_EQ(reversed.text(11, 12), "e");               // no NUL before the header's end
+  EXPECT_THROW(host.number<std::int32_t>(9), std::out_of_range);
+}

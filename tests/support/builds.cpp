@@ -1,0 +1,29 @@
+// Test support: the torvek builds and the mkpfile runner.
+#include "support/builds.hpp"
+
+#include <stdexcept>
+
+#include "support/files.hpp"
+#include "support/run.hpp"
+
+namespace testing_support {
+
+const Build kBuildA{'a', "torvek-a", TORVEK_A, 149808, "layout_report_a.txt"};
+const Build kBuildB{'b', "torvek-b", TORVEK_B, 49568, "layout_report_b.txt"};
+const Build kBuildC{'c', "torvek-c", TORVEK_C, 66104, nullptr};
+const Build* const kBuilds[3] = {&kBuildA, &kBuildB, &kBuildC};
+
+std::string layoutReport(const Build& build) {
+  if (!build.layout_report) return "";
+  return read_file(std::string(GOLDEN_DIR) + "/" + build.layout_report);
+}
+
+void mkpfile(const std::string& kind, const std::string& path,
+             const std::vector<std::string>& settings) {
+  std::vector<std::string> argv{MKPFILE, kind, path};
+  argv.insert(argv.end(), settings.begin(), settings.end());
+  const RunResult made = run(argv);
+  if (made.exit_code != 0) throw std::runtime_error("mkpfile " + kind + " " + path + ": " + made.err);
+}
+
+}  // namespace testing_support
