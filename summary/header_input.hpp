@@ -29,6 +29,9 @@ inline constexpr Block kSeriesRecord{144780, 2560};
 inline constexpr Block kImageRecord{147340, 2448};
 static_assert(kImageRecord.end() == kHeaderSize, "the image record closes the header");
 
+// The whole header as the run holds it; the type states its length.
+using HeaderBytes = std::span<const std::byte, kHeaderSize>;
+
 // The one accepted revision: 20.006 rounded to single precision (0x41A00C4A).
 inline constexpr float kRevision = 20.006f;
 
