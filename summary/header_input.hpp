@@ -1,12 +1,12 @@
 // melvane's view of a revision 20.006 Pfile header: where its blocks lie, the
-// byte order of its numbers (SwapEndian), the three swap functions every
-// numeric read goes through, the revision check and the header read itself.
+// byte order of its numbers (SwapEndian), the three swap functions and the one
+// getter through which every number is read, and the revision check.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
+#include <type_traits>
 
 #include "common/bytes.hpp"
 
@@ -46,24 +46,29 @@ std::int16_t swaps(std::int16_t value);
 std::int32_t swapl(std::int32_t value);
 float swapf(float value);
 
+// The number of type T stored at `offset`, in the header's byte order: the
+// one place where header bytes become numbers, each through the swap
+// function of its type.
+template <class T>
+T numberAt(HeaderBytes header, std::size_t offset) {
+  const T stored = pfile::load<T>(header, offset);
+  if constexpr (std::is_same_v<T, std::int16_t>) {
+    return swaps(stored);
+  } else if constexpr (std::is_same_v<T, std::int32_t>) {
+    return swapl(stored);
+  } else {
+    static_assert(std::is_same_v<T, float>, "the header holds 16- and 32-bit integers and floats");
+    return swapf(stored);
+  }
+}
+
 // 1 unless the first four bytes, as a host-order float, lie in [5.0, 100.0]
-// (NaN and a span shorter than four bytes give 1).
-int detectSwapEndian(Bytes header);
+// (a NaN gives 1).
+int detectSwapEndian(HeaderBytes header);
 
-// The revision at offset 0 in the order SwapEndian selects (0.0 for a span
-// shorter than four bytes), and whether it is exactly 20.006f.
-float revisionOf(Bytes header);
-bool revisionAccepted(Bytes header);
-
-// Opens the Pfile for reading (large-file support, path of any length).
-// O_NONBLOCK is set for the open only, so that a FIFO without a writer opens
-// and then reads as empty instead of blocking. Returns -1 with errno set on
-// failure.
-int openInput(std::string_view path);
-
-// Reads up to buffer.size() bytes from the start of `fd` with read(2),
-// repeating after partial reads and EINTR. Returns the count read; a read
-// error ends the loop like end of file does (the caller sees a short read).
-std::size_t readHeader(int fd, std::span<std::byte> buffer);
+// The revision at offset 0 in the order SwapEndian selects, and whether it is
+// exactly 20.006f.
+float revisionOf(HeaderBytes header);
+bool revisionAccepted(HeaderBytes header);
 
 }  // namespace melvane

@@ -2,11 +2,14 @@
 // a summary of the scan into the current directory.
 //   melvane pfile
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "common/pfile_input.hpp"
 #include "summary/header_input.hpp"
 #include "summary/outputs.hpp"
+#include "summary/path_at.hpp"
 
 namespace {
 
@@ -25,13 +28,15 @@ int main(int argc, char** argv) {
   }
   const std::string path = argv[1];
 
-  const int input = openInput(path);
+  const PathAt at(path);  // a path longer than PATH_MAX opens through its directory
+  if (!at.ok()) errno = at.error();
+  const int input = at.ok() ? pfile::openInputAt(at.dir(), at.name()) : -1;
   if (input < 0) {
     std::perror("U Turkey...");
     std::printf("input file= %s\n", path.c_str());
     return 1;
   }
-  if (readHeader(input, header) < kHeaderSize) std::printf("read header too short =%d\n", 1);
+  if (pfile::readAt(input, 0, header).got < kHeaderSize) std::printf("read header too short =%d\n", 1);
 
   SwapEndian = detectSwapEndian(header);
   if (!revisionAccepted(header)) {

@@ -48,7 +48,7 @@ int writeHeaderCopy(const std::string& name, Bytes header) {
   return 1;
 }
 
-int writeSummaryFile(Bytes header, int input) {
+int writeSummaryFile(HeaderBytes header, int input) {
   const std::string name = summaryName(header);
   ReplaceFile summary;
   if (!summary.create(AT_FDCWD, name)) {

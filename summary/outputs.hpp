@@ -18,6 +18,6 @@ int writeHeaderCopy(const std::string& name, Bytes header);
 // `input` after the last line, before the summary is closed. Returns 0; 1
 // after "out file won't open= NAME"; or 255 after "melvane: NAME: error"
 // when a write or the close failed.
-int writeSummaryFile(Bytes header, int input);
+int writeSummaryFile(HeaderBytes header, int input);
 
 }  // namespace melvane

@@ -1,265 +1,255 @@
-// The summary's lines as data: one table for the scan, one for a slice entry,
-// and the one function that prints a row.
+// The summary's lines: tables of rows for the numbers and texts the header
+// holds, and the fixed and computed lines written as literal formats where
+// they fall between the tables.
 #include "summary/summary.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdarg>
 #include <initializer_list>
 #include <limits>
+#include <span>
+#include <string>
 #include <string_view>
+
+#include "common/format_check.hpp"
 
 namespace melvane {
 namespace {
 
-// How a row's values are read and printed.
-enum class Kind {
-  revision_name,   // the fixed text "20.0"; reads nothing
-  big_endian,      // the BigEndian flag
-  text,            // NUL-terminated text, one per location
-  s16,             // 16-bit integer through swaps
-  s32,             // 32-bit integer through swapl
-  s32_div1000,     // 32-bit integer divided by 1000
-  s32_div10,       // 32-bit integer divided by 10
-  f32,             // float through swapf, widened to double
-  f32_truncated,   // float truncated toward zero to a 32-bit integer
-  time_per_frame,  // [nshot float, TR 32-bit integer]
-  pixel_size,      // [FOV float, imgsize 16-bit integer], single precision quotient
-};
-
-// A value's place: its offset, and the end of the block that holds it (texts
-// stop there). Offsets of slice rows count from the start of their entry.
-struct Loc {
+// A value's place: its header offset, and the end of the block that holds it
+// (a text without a NUL byte stops there). Places of slice rows count from
+// the start of their entry.
+struct Place {
   std::size_t offset = 0, end = 0;
 };
 
-consteval Loc in(Block block, std::size_t offset) {
+consteval Place in(Block block, std::size_t offset) {
   if (offset >= block.size) throw "offset beyond its block";
   return {block.start + offset, block.end()};
 }
-consteval Loc raw(std::size_t offset) { return in(kRawHeader, offset); }
-consteval Loc exam(std::size_t offset) { return in(kExamRecord, offset); }
-consteval Loc series(std::size_t offset) { return in(kSeriesRecord, offset); }
-consteval Loc image(std::size_t offset) { return in(kImageRecord, offset); }
+consteval Place raw(std::size_t offset) { return in(kRawHeader, offset); }
+consteval Place exam(std::size_t offset) { return in(kExamRecord, offset); }
+consteval Place series(std::size_t offset) { return in(kSeriesRecord, offset); }
+consteval Place image(std::size_t offset) { return in(kImageRecord, offset); }
 inline constexpr std::size_t kSliceEntrySize = 48;
-consteval Loc entry(std::size_t offset) { return in({0, kSliceEntrySize}, offset); }
-
-// Bytes read at the i-th location of a row of this kind.
-consteval std::size_t width(Kind kind, int i) {
-  switch (kind) {
-    case Kind::text: return 1;
-    case Kind::s16: return 2;
-    case Kind::pixel_size: return i == 0 ? 4 : 2;
-    default: return 4;
-  }
-}
-
-// The conversion letter that the value of a kind must be printed with.
-consteval char conversion(Kind kind) {
-  switch (kind) {
-    case Kind::revision_name:
-    case Kind::text: return 's';
-    case Kind::f32: return 'f';
-    case Kind::pixel_size: return 'g';
-    default: return 'd';
-  }
-}
-
-// Number of locations a kind reads for each value it prints: texts and plain
-// numbers one per value, the computed ones two for their single value.
-consteval int valuesPrinted(Kind kind, int locations) {
-  switch (kind) {
-    case Kind::revision_name:
-    case Kind::big_endian:
-    case Kind::time_per_frame:
-    case Kind::pixel_size: return 1;
-    default: return locations;
-  }
-}
-
-// Counts the format's conversions and throws unless each has the letter the
-// kind prints with ('%%' is no conversion).
-consteval int checkedConversions(std::string_view format, char letter) {
-  int count = 0;
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != '%') continue;
-    ++i;
-    if (i < format.size() && format[i] == '%') continue;
-    while (i < format.size() && std::string_view("-+ #0123456789.").find(format[i]) !=
-                                    std::string_view::npos) {
-      ++i;
-    }
-    if (i >= format.size() || format[i] != letter) throw "conversion does not fit the kind";
-    ++count;
-  }
-  return count;
-}
-
-// One summary line: its format and the places of its values. The constructor
-// runs at compile time and rejects a format whose conversions do not fit the
-// kind or the number of values, and a value that overruns its block.
-struct Field {
-  const char* format;
-  Kind kind;
-  Loc locs[3];
-  int count;
-
-  consteval Field(const char* f, Kind k, std::initializer_list<Loc> places = {})
-      : format(f), kind(k), locs{}, count(static_cast<int>(places.size())) {
-    if (places.size() > 3) throw "at most three values per line";
-    int i = 0;
-    for (const Loc& loc : places) {
-      if (loc.end - loc.offset < width(k, i)) throw "value overruns its block";
-      locs[i++] = loc;
-    }
-    const bool reads = k != Kind::revision_name && k != Kind::big_endian;
-    if (reads != (count > 0)) throw "wrong number of places for the kind";
-    if ((k == Kind::time_per_frame || k == Kind::pixel_size) && count != 2) {
-      throw "a computed value needs two places";
-    }
-    if (checkedConversions(f, conversion(k)) != valuesPrinted(k, count)) {
-      throw "format and values differ in number";
-    }
-  }
-};
-
-// The values that name the summary file and the one that counts the slices.
-constexpr Loc kExamNumber = series(808);
-constexpr Loc kSeriesNumber = series(842);
-constexpr Loc kRunNumber = raw(4);
-constexpr Loc kSliceCount = raw(68);
-
-// The scan lines of the summary, in printed order. Offsets are within the
-// named block of the 149788-byte header; numbers are in the header's byte
-// order (SwapEndian), texts are NUL-terminated.
-constexpr Field kScanLines[] = {
-    {"rev = %s\n", Kind::revision_name},
-    {"BigEndian = %d\n", Kind::big_endian},
-    {"runnum = %05d\n", Kind::s32, {kRunNumber}},
-    {"examnum/seriesnum = %05d/%03d\n", Kind::s16, {kExamNumber, kSeriesNumber}},
-    {"date of scan = %s\n", Kind::text, {raw(16)}},
-    {"time of scan = %s\n", Kind::text, {raw(26)}},
-    {"patient id = %s\n", Kind::text, {exam(1581)}},
-    {"patient name = %s\n", Kind::text, {exam(1516)}},
-    {"exam description = %s\n", Kind::text, {exam(1252)}},
-    {"history = %s\n", Kind::text, {exam(800)}},
-    {"requisition number = %s\n", Kind::text, {exam(1646)}},
-    {"referring physician = %s\n", Kind::text, {exam(1057)}},
-    {"radiologist = %s\n", Kind::text, {exam(1122)}},
-    {"series description = %s\n", Kind::text, {series(982)}},
-    {"psd = %s (%s)\n", Kind::text, {image(1632), image(1678)}},
-    {"coil = %s \n", Kind::text, {image(1749)}},
-    {"slquant = %d\n", Kind::s16, {kSliceCount}},
-    {"num time frames = %d\n", Kind::f32_truncated, {raw(220)}},
-    {"num echoes = %d\n", Kind::s16, {raw(70)}},
-    {"nextra discards = %d\n", Kind::f32_truncated, {image(376)}},
-    {"nshot = %d\n", Kind::f32_truncated, {raw(232)}},
-    {"FOV = %6.1f\n", Kind::f32, {image(304)}},
-    {"slice thick = %5.1f\n", Kind::f32, {image(316)}},
-    {"skip = %5.1f\n", Kind::f32, {image(320)}},
-    {"TR = %d msec\n", Kind::s32_div1000, {image(1056)}},
-    {"TE = %d msec\n", Kind::s32_div1000, {image(1064)}},
-    {"flip angle = %d deg.\n", Kind::s16, {image(1412)}},
-    {"time/frame = %d msec\n", Kind::time_per_frame, {raw(232), image(1056)}},
-    {"equiv matrix size = %d\n", Kind::f32_truncated, {raw(228)}},
-    {"imgsize = %d  \n", Kind::s16, {raw(110)}},
-    {"pixel size = %g mm\n", Kind::pixel_size, {image(304), raw(110)}},
-    {"gtype = %d\n", Kind::f32_truncated, {raw(236)}},
-    {"pa_entry= %d\n", Kind::s32, {series(644)}},
-    {"plane = %d\n", Kind::s16, {image(1392)}},
-    {"ob_plane = %d\n", Kind::s32, {image(1080)}},
-    {"freq = %d\n", Kind::s32_div10, {raw(440)}},
-    {"R1, R2, TG (mps)= %d  %d  %d\n", Kind::s32, {raw(412), raw(416), raw(420)}},
-    {"phys_record_flag = %d\n", Kind::f32_truncated, {image(396)}},
-    {"start_loc= %7.1f %7.1f %7.1f\n", Kind::f32, {image(696), image(700), image(704)}},
-};
-static_assert(std::size(kScanLines) == 39);
-
-// The lines of one 48-byte slice entry; offsets count from the entry's start.
-// The slice acquisition table holds 2048 entries from header offset 36864.
-constexpr Field kSliceLines[] = {
-    {"slice =%d\n", Kind::s16, {entry(2)}},
-    {"gw_point1= %7.1f %7.1f %7.1f\n", Kind::f32, {entry(4), entry(8), entry(12)}},
-    {"gw_point2= %7.1f %7.1f %7.1f\n", Kind::f32, {entry(16), entry(20), entry(24)}},
-    {"gw_point3= %7.1f %7.1f %7.1f\n", Kind::f32, {entry(28), entry(32), entry(36)}},
-};
 inline constexpr std::size_t kSliceEntries = kSliceTable.size / kSliceEntrySize;
+consteval Place entry(std::size_t offset) { return in({0, kSliceEntrySize}, offset); }
 
-// A number of type T at `offset` in host order, or 0 when the span does not
-// hold all of it.
-template <class T>
-T loadOrZero(Bytes header, std::size_t offset) {
-  if (offset > header.size() || header.size() - offset < sizeof(T)) return T{};
-  return pfile::load<T>(header, offset);
-}
+// How a row's values are stored: NUL-terminated texts, or numbers in the
+// header's byte order.
+enum class Stored { text, s16, s32, f32 };
 
-int s16At(Bytes h, std::size_t offset) { return swaps(loadOrZero<std::int16_t>(h, offset)); }
-std::int32_t s32At(Bytes h, std::size_t offset) {
-  return swapl(loadOrZero<std::int32_t>(h, offset));
-}
-float f32At(Bytes h, std::size_t offset) { return swapf(loadOrZero<float>(h, offset)); }
-
-// The text at `offset`, ending at the first NUL, the end of its block or the
-// end of the span, whichever comes first; copied so that printf gets its NUL.
-std::string textAt(Bytes h, std::size_t offset, std::size_t end) {
-  return std::string(pfile::text(h.first(std::min(end, h.size())), offset));
-}
-
-int integerValue(Kind kind, Bytes h, const Loc* locs, int i) {
-  switch (kind) {
-    case Kind::big_endian: return BigEndian;
-    case Kind::s16: return s16At(h, locs[i].offset);
-    case Kind::s32: return s32At(h, locs[i].offset);
-    case Kind::s32_div1000: return s32At(h, locs[i].offset) / 1000;
-    case Kind::s32_div10: return s32At(h, locs[i].offset) / 10;
-    case Kind::f32_truncated: return truncated(f32At(h, locs[i].offset));
-    case Kind::time_per_frame: return timePerFrame(f32At(h, locs[0].offset), s32At(h, locs[1].offset));
-    default: return 0;
+consteval std::size_t width(Stored stored) {
+  switch (stored) {
+    case Stored::text: return 1;
+    case Stored::s16: return 2;
+    case Stored::s32:
+    case Stored::f32: return 4;
   }
+  throw "unknown storage";
 }
 
-// Prints one row whose places lie `base` bytes further into the header.
-// Returns fprintf's result.
-int printField(std::FILE* out, const Field& field, Bytes h, std::size_t base) {
-  Loc locs[3];
-  for (int i = 0; i < field.count; ++i) {
-    locs[i] = {base + field.locs[i].offset, base + field.locs[i].end};
+// What is done to a stored number before it is printed: nothing, dropping a
+// float's fraction, or dividing an integer by `divisor`; both toward zero.
+struct Conversion {
+  enum class How { as_stored, truncate, divide } how = How::as_stored;
+  int divisor = 1;
+};
+inline constexpr Conversion kTruncated{Conversion::How::truncate};
+consteval Conversion dividedBy(int divisor) { return {Conversion::How::divide, divisor}; }
+
+// The type a row hands printf: texts as %s, floats as stored as %f (widened
+// to double), every integer, truncated floats included, as %d.
+enum class Printed { text, real, integer };
+
+// One summary line that prints one to three values of the same kind. The
+// constructor runs at compile time and rejects a value that overruns its
+// block, a conversion that does not fit the stored kind, and a format whose
+// conversions differ from the row's values in type or number.
+struct Row {
+  const char* format;
+  Stored stored;
+  Conversion conversion;
+  Printed printed;
+  std::array<Place, 3> places;
+  std::size_t count;
+
+  consteval Row(const char* f, Stored s, std::initializer_list<Place> values, Conversion c = {})
+      : format(f), stored(s), conversion(c), printed(Printed::integer), places{},
+        count(values.size()) {
+    if (count == 0 || count > places.size()) throw "a row prints one to three values";
+    std::size_t i = 0;
+    for (const Place& place : values) {
+      if (place.end - place.offset < width(s)) throw "a value overruns its block";
+      places[i++] = place;
+    }
+    if (c.how == Conversion::How::truncate && s != Stored::f32) throw "only floats are truncated";
+    if (c.how == Conversion::How::divide && (s != Stored::s32 || c.divisor <= 0)) {
+      throw "only 32-bit integers are divided, by a positive number";
+    }
+    std::string_view letter = "d";
+    if (s == Stored::text) {
+      printed = Printed::text;
+      letter = "s";
+    } else if (s == Stored::f32 && c.how == Conversion::How::as_stored) {
+      printed = Printed::real;
+      letter = "f";
+    }
+    const std::string_view expected[] = {letter, letter, letter};
+    if (!pfile::conversionsFit(f, std::span(expected).first(count))) {
+      throw "the format's conversions do not fit the row's values";
+    }
   }
-  // Formats come from the tables above, whose conversions Field's consteval
-  // constructor has matched against the kind and the number of values; a
-  // format is handed more arguments than it converts only where it has fewer
-  // values than three, which printf ignores.
+};
+
+constexpr Stored text = Stored::text, s16 = Stored::s16, s32 = Stored::s32, f32 = Stored::f32;
+
+// Values that name the summary file, count the slices or feed a computed line.
+constexpr Place kRunNumber = raw(4);
+constexpr Place kExamNumber = series(808);
+constexpr Place kSeriesNumber = series(842);
+constexpr Place kSliceCount = raw(68);
+constexpr Place kNshot = raw(232);
+constexpr Place kRepetitionTime = image(1056);  // TR, in microseconds
+constexpr Place kImageSize = raw(110);
+constexpr Place kFieldOfView = image(304);
+
+// The rows of the summary's lines 3 to 39, in printed order, split where a
+// computed line comes between them. Places lie in the named block of the
+// 149788-byte header.
+constexpr Row kIdentification[] = {
+    {"runnum = %05d\n", s32, {kRunNumber}},
+    {"examnum/seriesnum = %05d/%03d\n", s16, {kExamNumber, kSeriesNumber}},
+    {"date of scan = %s\n", text, {raw(16)}},
+    {"time of scan = %s\n", text, {raw(26)}},
+    {"patient id = %s\n", text, {exam(1581)}},
+    {"patient name = %s\n", text, {exam(1516)}},
+    {"exam description = %s\n", text, {exam(1252)}},
+    {"history = %s\n", text, {exam(800)}},
+    {"requisition number = %s\n", text, {exam(1646)}},
+    {"referring physician = %s\n", text, {exam(1057)}},
+    {"radiologist = %s\n", text, {exam(1122)}},
+    {"series description = %s\n", text, {series(982)}},
+    {"psd = %s (%s)\n", text, {image(1632), image(1678)}},
+    {"coil = %s \n", text, {image(1749)}},
+};
+constexpr Row kTiming[] = {
+    {"slquant = %d\n", s16, {kSliceCount}},
+    {"num time frames = %d\n", f32, {raw(220)}, kTruncated},
+    {"num echoes = %d\n", s16, {raw(70)}},
+    {"nextra discards = %d\n", f32, {image(376)}, kTruncated},
+    {"nshot = %d\n", f32, {kNshot}, kTruncated},
+    {"FOV = %6.1f\n", f32, {kFieldOfView}},
+    {"slice thick = %5.1f\n", f32, {image(316)}},
+    {"skip = %5.1f\n", f32, {image(320)}},
+    {"TR = %d msec\n", s32, {kRepetitionTime}, dividedBy(1000)},
+    {"TE = %d msec\n", s32, {image(1064)}, dividedBy(1000)},
+    {"flip angle = %d deg.\n", s16, {image(1412)}},
+};
+// (time/frame is computed; see writeSummary)
+constexpr Row kMatrix[] = {
+    {"equiv matrix size = %d\n", f32, {raw(228)}, kTruncated},
+    {"imgsize = %d  \n", s16, {kImageSize}},
+};
+// (pixel size is computed; see writeSummary)
+constexpr Row kPlacement[] = {
+    {"gtype = %d\n", f32, {raw(236)}, kTruncated},
+    {"pa_entry= %d\n", s32, {series(644)}},
+    {"plane = %d\n", s16, {image(1392)}},
+    {"ob_plane = %d\n", s32, {image(1080)}},
+    {"freq = %d\n", s32, {raw(440)}, dividedBy(10)},
+    {"R1, R2, TG (mps)= %d  %d  %d\n", s32, {raw(412), raw(416), raw(420)}},
+    {"phys_record_flag = %d\n", f32, {image(396)}, kTruncated},
+    {"start_loc= %7.1f %7.1f %7.1f\n", f32, {image(696), image(700), image(704)}},
+};
+
+// The lines of one 48-byte slice entry; places count from the entry's start.
+constexpr Row kSliceLines[] = {
+    {"slice =%d\n", s16, {entry(2)}},
+    {"gw_point1= %7.1f %7.1f %7.1f\n", f32, {entry(4), entry(8), entry(12)}},
+    {"gw_point2= %7.1f %7.1f %7.1f\n", f32, {entry(16), entry(20), entry(24)}},
+    {"gw_point3= %7.1f %7.1f %7.1f\n", f32, {entry(28), entry(32), entry(36)}},
+};
+
+// vfprintf with errno cleared first, so that a failure leaves its own errno.
+// True when the line was written. The format attribute lets -Wformat check
+// every call with a literal format.
+[[gnu::format(printf, 2, 3)]] bool line(std::FILE* out, const char* format, ...) {
+  va_list values;
+  va_start(values, format);
+  errno = 0;
+  const int written = std::vfprintf(out, format, values);
+  va_end(values);
+  return written >= 0;
+}
+
+// The integer a row prints for its number at `offset`.
+int integerAt(const Row& row, HeaderBytes header, std::size_t offset) {
+  switch (row.stored) {
+    case Stored::s16: return numberAt<std::int16_t>(header, offset);
+    case Stored::s32: {
+      const std::int32_t value = numberAt<std::int32_t>(header, offset);
+      return row.conversion.how == Conversion::How::divide ? value / row.conversion.divisor : value;
+    }
+    case Stored::f32: return truncated(numberAt<float>(header, offset));
+    case Stored::text: break;
+  }
+  return 0;  // a text row prints no integer
+}
+
+// Prints one row whose places lie `base` bytes further into the header. The
+// only place a row's format reaches printf: Row's constructor matched the
+// format's conversions against the row's values at compile time, and each case
+// hands exactly their promoted type. A format with fewer than three
+// conversions ignores the spare arguments.
+bool printRow(std::FILE* out, const Row& row, HeaderBytes header, std::size_t base = 0) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  switch (field.kind) {
-    case Kind::revision_name:
-      return std::fprintf(out, field.format, "20.0");
-    case Kind::text: {
-      const std::string first = textAt(h, locs[0].offset, locs[0].end);
-      const std::string second = field.count > 1 ? textAt(h, locs[1].offset, locs[1].end) : "";
-      return std::fprintf(out, field.format, first.c_str(), second.c_str());
+  switch (row.printed) {
+    case Printed::text: {
+      std::string texts[3];  // copied, so that printf finds a NUL after each
+      for (std::size_t i = 0; i < row.count; ++i) {
+        const Place& place = row.places[i];
+        texts[i] = pfile::text(header.first(base + place.end), base + place.offset);
+      }
+      return line(out, row.format, texts[0].c_str(), texts[1].c_str(), texts[2].c_str());
     }
-    case Kind::f32: {
-      double v[3] = {};
-      for (int i = 0; i < field.count; ++i) v[i] = static_cast<double>(f32At(h, locs[i].offset));
-      return std::fprintf(out, field.format, v[0], v[1], v[2]);
+    case Printed::real: {
+      double values[3] = {};
+      for (std::size_t i = 0; i < row.count; ++i) {
+        values[i] = static_cast<double>(numberAt<float>(header, base + row.places[i].offset));
+      }
+      return line(out, row.format, values[0], values[1], values[2]);
     }
-    case Kind::pixel_size: {
-      const float fov = f32At(h, locs[0].offset);
-      const float imgsize = static_cast<float>(s16At(h, locs[1].offset));
-      return std::fprintf(out, field.format, static_cast<double>(fov / imgsize));
-    }
-    default: {
-      int v[3] = {};
-      const int values = field.kind == Kind::time_per_frame || field.kind == Kind::big_endian
-                             ? 1 : field.count;
-      for (int i = 0; i < values; ++i) v[i] = integerValue(field.kind, h, locs, i);
-      return std::fprintf(out, field.format, v[0], v[1], v[2]);
+    case Printed::integer: {
+      int values[3] = {};
+      for (std::size_t i = 0; i < row.count; ++i) {
+        values[i] = integerAt(row, header, base + row.places[i].offset);
+      }
+      return line(out, row.format, values[0], values[1], values[2]);
     }
   }
 #pragma GCC diagnostic pop
+  return false;
 }
 
-int writeError() { return errno != 0 ? errno : EIO; }
+bool printRows(std::FILE* out, std::span<const Row> rows, HeaderBytes header, std::size_t base = 0) {
+  return std::all_of(rows.begin(), rows.end(),
+                     [&](const Row& row) { return printRow(out, row, header, base); });
+}
+
+// The slice count is the header's own and may exceed the table's 2048
+// entries; the loop stops after the last entry.
+bool printSlices(std::FILE* out, HeaderBytes header) {
+  const int count = numberAt<std::int16_t>(header, kSliceCount.offset);
+  const std::size_t slices = std::min(count > 0 ? static_cast<std::size_t>(count) : 0, kSliceEntries);
+  for (std::size_t i = 0; i < slices; ++i) {
+    if (!printRows(out, kSliceLines, header, kSliceTable.start + kSliceEntrySize * i)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -280,31 +270,30 @@ std::int32_t timePerFrame(float nshot, std::int32_t tr) {
   return wrapped / 1000;
 }
 
-std::string summaryName(Bytes header) {
-  char name[64];
-  std::snprintf(name, sizeof name, "E%05dS%03dP%05d.7", s16At(header, kExamNumber.offset),
-                s16At(header, kSeriesNumber.offset), static_cast<int>(s32At(header, kRunNumber.offset)));
+std::string summaryName(HeaderBytes header) {
+  char name[32];  // "E-32768S-32768P-2147483648.7" at the longest
+  std::snprintf(name, sizeof name, "E%05dS%03dP%05d.7", numberAt<std::int16_t>(header, kExamNumber.offset),
+                numberAt<std::int16_t>(header, kSeriesNumber.offset),
+                numberAt<std::int32_t>(header, kRunNumber.offset));
   return name;
 }
 
-int writeSummary(Bytes header, std::FILE* out) {
-  for (const Field& field : kScanLines) {
-    errno = 0;
-    if (printField(out, field, header, 0) < 0) return writeError();
-  }
-  const int slquant = s16At(header, kSliceCount.offset);
-  // The count is the header's own; the loop never leaves the table.
-  const std::size_t slices = std::min<std::size_t>(
-      slquant > 0 ? static_cast<std::size_t>(slquant) : 0, kSliceEntries);
-  for (std::size_t i = 0; i < slices; ++i) {
-    for (const Field& field : kSliceLines) {
-      errno = 0;
-      if (printField(out, field, header, kSliceTable.start + kSliceEntrySize * i) < 0) {
-        return writeError();
-      }
-    }
-  }
-  return 0;
+int writeSummary(HeaderBytes header, std::FILE* out) {
+  const bool written =
+      line(out, "rev = %s\n", "20.0") && line(out, "BigEndian = %d\n", BigEndian) &&
+      printRows(out, kIdentification, header) && printRows(out, kTiming, header) &&
+      line(out, "time/frame = %d msec\n",
+           timePerFrame(numberAt<float>(header, kNshot.offset),
+                        numberAt<std::int32_t>(header, kRepetitionTime.offset))) &&
+      printRows(out, kMatrix, header) &&
+      // The quotient is taken in single precision: imgsize 0 gives an infinity,
+      // or a NaN when the field of view is 0 too.
+      line(out, "pixel size = %g mm\n",
+           static_cast<double>(numberAt<float>(header, kFieldOfView.offset) /
+                               static_cast<float>(numberAt<std::int16_t>(header, kImageSize.offset)))) &&
+      printRows(out, kPlacement, header) && printSlices(out, header);
+  if (written) return 0;
+  return errno != 0 ? errno : EIO;
 }
 
 }  // namespace melvane

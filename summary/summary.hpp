@@ -1,7 +1,7 @@
 // The scan summary of a revision 20.006 header: the file name formed from the
 // exam, series and run numbers, and the text itself, 39 labelled lines then
-// four lines per slice. Every number is read through swaps/swapl/swapf, so
-// SwapEndian must be settled before these are called.
+// four lines per slice. Every number is read in the order SwapEndian selects,
+// so SwapEndian must be settled before these are called.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +13,12 @@
 namespace melvane {
 
 // "E%05dS%03dP%05d.7" from the exam number, series number and run number.
-// Values the header span does not hold read as 0.
-std::string summaryName(Bytes header);
+std::string summaryName(HeaderBytes header);
 
-// Writes the summary of `header` to `out`. A span of any length is accepted:
-// numbers that lie outside it read as 0 and texts end at its end (as well as
-// at their first NUL byte and at the end of their block). Returns 0, or the
-// errno of the first write that failed (EIO when the library set none); the
-// lines after a failed write are not attempted.
-int writeSummary(Bytes header, std::FILE* out);
+// Writes the summary of `header` to `out`. Returns 0, or the errno of the
+// first write that failed (EIO when the library set none); the lines after a
+// failed write are not attempted.
+int writeSummary(HeaderBytes header, std::FILE* out);
 
 // A float's integer part, toward zero. A value no 32-bit integer holds
 // saturates instead of being undefined: NaN gives 0, 2147483648.0 and more

@@ -1,36 +1,50 @@
-// melvane's functions on header bytes: byte-order detection, the revision
-// check, conversions that must stay defined, and the summary writer on spans
-// of any length.
+// melvane's summary on whole headers, for what the golden runs do not show:
+// every kind of number in the reversed byte order with its sign, the
+// conversions at their edges, texts that meet the end of their block, and
+// slice counts around the table's 2048 entries. Also the format check that
+// the summary's rows are compiled against.
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 
+#include "common/format_check.hpp"
 #include "summary/header_input.hpp"
 #include "summary/summary.hpp"
 #include "support/header_builder.hpp"
 
-using melvane::Bytes;
+using melvane::HeaderBytes;
 using testing_support::HeaderBuilder;
 
 namespace {
 
 constexpr std::size_t kSize = 149788;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-Bytes span(const HeaderBuilder& h) { return {h.bytes().data(), h.bytes().size()}; }
+// A header that passes the revision check, zero elsewhere.
+HeaderBuilder valid() {
+  HeaderBuilder h(kSize);
+  h.put<float>(0, 20.006f);
+  return h;
+}
 
-// The summary of `header` as writeSummary prints it, with SwapEndian detected.
-std::string summaryOf(Bytes header) {
-  melvane::SwapEndian = melvane::detectSwapEndian(header);
+HeaderBytes whole(const HeaderBuilder& h) {
+  if (h.bytes().size() != kSize) throw std::length_error("not a whole header");
+  return HeaderBytes(h.bytes().data(), kSize);
+}
+
+// The summary of `h` as writeSummary prints it, with SwapEndian detected.
+std::string summaryOf(const HeaderBuilder& h) {
+  melvane::SwapEndian = melvane::detectSwapEndian(whole(h));
   char* text = nullptr;
   std::size_t length = 0;
   std::FILE* out = open_memstream(&text, &length);
-  EXPECT_EQ(melvane::writeSummary(header, out), 0);
+  EXPECT_EQ(melvane::writeSummary(whole(h), out), 0);
   std::fclose(out);
   std::string result(text, length);
   std::free(text);
@@ -44,66 +58,85 @@ std::string line(const std::string& summary, const std::string& label) {
   return summary.substr(at + 1, summary.find('\n', at + 1) - at - 1);
 }
 
-// A header that passes the revision check, zero elsewhere.
-HeaderBuilder valid() {
-  HeaderBuilder h(kSize);
-  h.put<float>(0, 20.006f);
-  return h;
-}
-
 }  // namespace
 
-TEST(ByteOrder, FirstFloatDecidesWithInclusiveBounds) {
-  struct Case { float first; int swap; } cases[] = {
-      {5.0f, 0}, {100.0f, 0}, {20.006f, 0}, {4.999f, 1}, {100.001f, 1}, {0.0f, 1},
-      {-20.0f, 1}, {std::numeric_limits<float>::quiet_NaN(), 1},
-      {std::numeric_limits<float>::infinity(), 1}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(melvane::detectSwapEndian(span(HeaderBuilder(4).put(0, c.first))), c.swap) << c.first;
-  }
-  // Too short to hold the float at all.
-  EXPECT_EQ(melvane::detectSwapEndian(span(HeaderBuilder(3))), 1);
-}
+// The check must refuse what printf would misread, or a wrong row compiles.
+static_assert(pfile::conversionsFit("examnum/seriesnum = %05d/%03d\n", {"d", "d"}));
+static_assert(pfile::conversionsFit("100%% = %-7.1f %+g\n", {"f", "g"}));
+static_assert(pfile::conversionsFit("%i %ld %lu %c %s", {"i", "ld", "lu", "c", "s"}));
+static_assert(pfile::conversionsFit("no value\n", {}));
+static_assert(!pfile::conversionsFit("FOV = %6.1f\n", {"d"}));
+static_assert(!pfile::conversionsFit("%ld\n", {"d"}));
+static_assert(!pfile::conversionsFit("%d %d\n", {"d"}));
+static_assert(!pfile::conversionsFit("%d\n", {"d", "d"}));
+static_assert(!pfile::conversionsFit("%*d\n", {"d"}));
+static_assert(!pfile::conversionsFit("ends in %", {}));
 
-TEST(ByteOrder, BigEndianRevisionReadsAsItsHostValueAndIsAccepted) {
-  const HeaderBuilder be = HeaderBuilder(4).put_swapped(0, 20.006f);
-  EXPECT_EQ(pfile::load<float>(span(be), 0), 2304016.25f);
-  melvane::SwapEndian = melvane::detectSwapEndian(span(be));
+TEST(Summary, ReversedByteOrderReadsEveryKindWithItsSign) {
+  auto header = [](bool reversed) {
+    HeaderBuilder h(kSize);
+    auto put = [&](std::size_t offset, auto value) {
+      reversed ? h.put_swapped(offset, value) : h.put(offset, value);
+    };
+    put(0, 20.006f);
+    put(4, std::int32_t{-23456});                    // run number
+    put(145588, std::int16_t{-2});                   // exam number, stored as 0xFFFE
+    put(145622, std::int16_t{-32768});               // series number
+    put(148752, std::int16_t{-90});                  // flip angle
+    put(147644, -240.0f);                            // FOV
+    put(110, std::int16_t{-64});                     // imgsize
+    put(148396, std::int32_t{-1500});                // TR
+    put(232, -3.9f);                                 // nshot
+    put(147656, -kNaN);                              // slice thick
+    put(147660, -0.0f);                              // skip
+    put(68, std::int16_t{1});                        // one slice
+    put(36866, std::int16_t{-7});
+    put(36868, -1.5f);
+    h.put_text(16, "03/14/12");                      // texts have no byte order
+    return h;
+  };
+  const HeaderBuilder host = header(false), reversed = header(true);
+  ASSERT_NE(host.bytes(), reversed.bytes());
+  const std::string in_host_order = summaryOf(host);
+  const std::string summary = summaryOf(reversed);
   EXPECT_EQ(melvane::SwapEndian, 1);
-  EXPECT_TRUE(melvane::revisionAccepted(span(be)));
-  EXPECT_EQ(melvane::swaps(static_cast<std::int16_t>(0x0102)), 0x0201);
-  EXPECT_EQ(melvane::swaps(static_cast<std::int16_t>(0xFEFF)), -2);  // sign kept
-  EXPECT_EQ(melvane::swapl(0x01020304), 0x04030201);
-  melvane::SwapEndian = 0;
-  EXPECT_EQ(melvane::swapl(0x01020304), 0x01020304);
-}
-
-TEST(Revision, OnlyTheExactSinglePrecisionValuePasses) {
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(20.006f), 0x41A00C4Au);
-  melvane::SwapEndian = 0;
-  for (std::uint32_t bits : {0x41A00C49u, 0x41A00C4Bu, 0x7FC00000u}) {
-    EXPECT_FALSE(melvane::revisionAccepted(span(HeaderBuilder(4).put(0, bits)))) << bits;
+  EXPECT_EQ(summary, in_host_order);
+  EXPECT_EQ(melvane::summaryName(whole(reversed)), "E-0002S-32768P-23456.7");
+  for (const char* expected :
+       {"runnum = -23456", "examnum/seriesnum = -0002/-32768", "date of scan = 03/14/12",
+        "flip angle = -90 deg.", "FOV = -240.0", "imgsize = -64  ", "pixel size = 3.75 mm",
+        "TR = -1 msec", "nshot = -3", "time/frame = 4 msec", "slice thick =  -nan",
+        "skip =  -0.0", "slice =-7", "gw_point1=    -1.5     0.0     0.0"}) {
+    const std::string label(expected, std::string_view(expected).find('=') + 1);
+    EXPECT_EQ(line(summary, label), expected);
   }
-  EXPECT_TRUE(melvane::revisionAccepted(span(HeaderBuilder(4).put(0, 0x41A00C4Au))));
-  EXPECT_FALSE(melvane::revisionAccepted(Bytes{}));
-  // 20.006 as a double is not the accepted value.
-  EXPECT_FALSE(melvane::revisionAccepted(span(HeaderBuilder(4).put(0, 20.0061f))));
 }
 
-TEST(Conversions, TruncationGoesTowardZeroAndSaturates) {
-  EXPECT_EQ(melvane::truncated(2.9f), 2);
-  EXPECT_EQ(melvane::truncated(-2.9f), -2);
+TEST(Summary, IntegerConversionsGoTowardZero) {
+  const std::string s = summaryOf(valid()
+                                      .put<std::int32_t>(148396, -1999)   // TR
+                                      .put<std::int32_t>(148404, -1500)   // TE
+                                      .put<std::int32_t>(440, -19)        // freq
+                                      .put<float>(228, -0.9f)             // equiv matrix size
+                                      .put<float>(236, -2147483904.0f));  // gtype, below -2^31
+  EXPECT_EQ(line(s, "TR"), "TR = -1 msec");
+  EXPECT_EQ(line(s, "TE"), "TE = -1 msec");
+  EXPECT_EQ(line(s, "freq"), "freq = -1");
+  EXPECT_EQ(line(s, "equiv"), "equiv matrix size = 0");
+  EXPECT_EQ(line(s, "gtype"), "gtype = -2147483648");
+}
+
+TEST(Conversions, TruncationSaturatesAtTheEdgesOfInt32) {
   EXPECT_EQ(melvane::truncated(-0.0f), 0);
-  EXPECT_EQ(melvane::truncated(std::numeric_limits<float>::quiet_NaN()), 0);
   EXPECT_EQ(melvane::truncated(2147483648.0f), 2147483647);
   EXPECT_EQ(melvane::truncated(2147483520.0f), 2147483520);  // largest float below 2^31
   EXPECT_EQ(melvane::truncated(-2147483648.0f), -2147483647 - 1);
   EXPECT_EQ(melvane::truncated(-1e30f), -2147483647 - 1);
   EXPECT_EQ(melvane::truncated(std::numeric_limits<float>::infinity()), 2147483647);
+  EXPECT_EQ(melvane::truncated(-kNaN), 0);
 }
 
 TEST(Conversions, TimePerFrameDividesTheWrappedProduct) {
-  EXPECT_EQ(melvane::timePerFrame(3.0f, 1500), 4);  // 4500 / 1000, not 3 * 1
   EXPECT_EQ(melvane::timePerFrame(1.0f, 999), 0);
   EXPECT_EQ(melvane::timePerFrame(1.0f, -1500), -1);
   EXPECT_EQ(melvane::timePerFrame(3.9f, 1500), 4);   // nshot truncated first
@@ -112,60 +145,59 @@ TEST(Conversions, TimePerFrameDividesTheWrappedProduct) {
   EXPECT_EQ(melvane::timePerFrame(-1.0f, -2147483647 - 1), -2147483);  // wraps to INT32_MIN
 }
 
-TEST(Summary, PixelSizeIsASinglePrecisionQuotient) {
+TEST(Summary, PixelSizeIsASinglePrecisionQuotientWithItsSign) {
   auto pixel = [](float fov, std::int16_t size) {
-    return line(summaryOf(span(valid().put<float>(147644, fov).put<std::int16_t>(110, size))), "pixel");
+    return line(summaryOf(valid().put<float>(147644, fov).put<std::int16_t>(110, size)), "pixel");
   };
-  EXPECT_EQ(pixel(240.0f, 64), "pixel size = 3.75 mm");
-  EXPECT_EQ(pixel(220.0f, 3), "pixel size = 73.3333 mm");
-  EXPECT_EQ(pixel(240.0f, 0), "pixel size = inf mm");
-  EXPECT_NE(pixel(0.0f, 0).find("nan mm"), std::string::npos);
+  EXPECT_EQ(pixel(2000.0f, 208), "pixel size = 9.61539 mm");  // 9.61538 in double precision
   EXPECT_EQ(pixel(240.0f, -2), "pixel size = -120 mm");
+  EXPECT_EQ(pixel(-240.0f, 0), "pixel size = -inf mm");
+  EXPECT_EQ(pixel(-0.0f, 64), "pixel size = -0 mm");
+  EXPECT_EQ(pixel(kNaN, 64), "pixel size = nan mm");
+  EXPECT_EQ(pixel(-kNaN, 64), "pixel size = -nan mm");
+  EXPECT_NE(pixel(0.0f, 0).find("nan mm"), std::string::npos);
 }
 
 TEST(Summary, TextsEndAtTheirBlockWhenNoNulComes) {
-  // Requisition number runs to the end of the exam record (144780); the
-  // series record after it holds other bytes.
   HeaderBuilder h = valid();
-  h.fill(144466, 144780 - 144466, std::byte{'x'}).fill(144780, 8, std::byte{'y'});
-  // Time of scan runs to the end of the raw header (4096).
+  // Time of scan runs to the end of the raw header (4096), requisition number
+  // to the end of the exam record (144780), series description to the end of
+  // the series record (147340); the next byte of each is not NUL.
   h.fill(26, 4096 - 26, std::byte{'t'}).fill(4096, 8, std::byte{'u'});
-  const std::string s = summaryOf(span(h));
-  EXPECT_EQ(line(s, "requisition"), "requisition number = " + std::string(144780 - 144466, 'x'));
+  h.fill(144466, 144780 - 144466, std::byte{'x'}).fill(144780, 8, std::byte{'y'});
+  h.fill(145762, 147340 - 145762, std::byte{'s'}).fill(147340, 8, std::byte{'i'});
+  // Coil runs to the last byte of the header.
+  h.fill(149089, kSize - 149089, std::byte{'c'});
+  const std::string s = summaryOf(h);
   EXPECT_EQ(line(s, "time of scan"), "time of scan = " + std::string(4096 - 26, 't'));
-  EXPECT_EQ(line(s, "history"), "history = ");
+  EXPECT_EQ(line(s, "requisition"), "requisition number = " + std::string(144780 - 144466, 'x'));
+  EXPECT_EQ(line(s, "series desc"), "series description = " + std::string(147340 - 145762, 's'));
+  EXPECT_EQ(line(s, "coil"), "coil = " + std::string(kSize - 149089, 'c') + " ");
 }
 
-TEST(Summary, SliceLoopStaysInsideTheTable) {
-  auto slices = [](std::int16_t count) {
-    const std::string s = summaryOf(span(valid().put<std::int16_t>(68, count)
-                                             .put<std::int16_t>(36866 + 48 * 2047, 2048)));
+TEST(Summary, SliceCountStopsAtTheTablesLastEntry) {
+  HeaderBuilder h = valid();
+  h.put<std::int16_t>(36866, 1).put<std::int16_t>(36866 + 48 * 2047, 2048);
+  h.put<std::int16_t>(36866 + 48 * 2048, 2049);  // past the table: never printed
+  auto slices = [&](std::int16_t count) {
+    const std::string s = summaryOf(h.put<std::int16_t>(68, count));
     std::size_t n = 0;
     for (std::size_t at = s.find("slice ="); at != std::string::npos; at = s.find("slice =", at + 1)) ++n;
     return std::pair{n, s};
   };
-  EXPECT_EQ(slices(0).first, 0u);
-  EXPECT_EQ(slices(-5).first, 0u);
-  EXPECT_EQ(slices(2048).first, 2048u);
-  const auto [count, text] = slices(32767);
-  EXPECT_EQ(count, 2048u);
-  EXPECT_NE(text.find("slice =2048\ngw_point1="), std::string::npos);
-}
-
-TEST(Summary, AnyLengthOfBytesIsSafe) {
-  const HeaderBuilder full = valid().put<std::int16_t>(68, 2048).fill(142820, kSize - 142820, std::byte{'z'});
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  ASSERT_NE(sink, nullptr);
-  for (std::size_t size : {0ul, 1ul, 3ul, 4ul, 69ul, 4096ul, 36900ul, 144500ul, kSize - 1, kSize}) {
-    const Bytes part = span(full).first(size);
-    melvane::SwapEndian = melvane::detectSwapEndian(part);
-    EXPECT_EQ(melvane::writeSummary(part, sink), 0) << size;
-    melvane::summaryName(part);
+  EXPECT_EQ(slices(-1).first, 0u);
+  EXPECT_EQ(slices(-32768).first, 0u);  // stored 0x8000: no slices, not 32768
+  const auto [one, first] = slices(1);
+  EXPECT_EQ(one, 1u);
+  EXPECT_TRUE(first.ends_with("start_loc=     0.0     0.0     0.0\nslice =1\n"
+                              "gw_point1=     0.0     0.0     0.0\n"
+                              "gw_point2=     0.0     0.0     0.0\n"
+                              "gw_point3=     0.0     0.0     0.0\n"));
+  for (std::int16_t count : {2048, 2049}) {
+    const auto [n, s] = slices(count);
+    EXPECT_EQ(n, 2048u) << count;
+    EXPECT_TRUE(s.ends_with("slice =2048\ngw_point1=     0.0     0.0     0.0\n"
+                            "gw_point2=     0.0     0.0     0.0\n"
+                            "gw_point3=     0.0     0.0     0.0\n")) << count;
   }
-  std::vector<std::byte> longer(full.bytes());
-  longer.resize(kSize + 1000, std::byte{'w'});
-  EXPECT_EQ(melvane::writeSummary(Bytes(longer), sink), 0);
-  std::fclose(sink);
-  // A short span reads as zeros beyond its end.
-  EXPECT_EQ(melvane::summaryName(span(full).first(6)), "E00000S000P00000.7");
 }
