@@ -5,6 +5,7 @@
 // the summary's rows are compiled against.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,17 @@ static_assert(!pfile::conversionsFit("%d %d\n", {"d"}));
 static_assert(!pfile::conversionsFit("%d\n", {"d", "d"}));
 static_assert(!pfile::conversionsFit("%*d\n", {"d"}));
 static_assert(!pfile::conversionsFit("ends in %", {}));
+
+TEST(Revision, ANotANumberInTheDetectedOrderIsRefused) {
+  // 00 00 C0 7F reads as a tiny host-order float, so the order is reversed,
+  // and the revision in that order is a NaN.
+  HeaderBuilder h(kSize);
+  h.put_swapped<std::uint32_t>(0, 0x7FC00000u);
+  melvane::SwapEndian = melvane::detectSwapEndian(whole(h));
+  ASSERT_EQ(melvane::SwapEndian, 1);
+  EXPECT_TRUE(std::isnan(melvane::revisionOf(whole(h))));
+  EXPECT_FALSE(melvane::revisionAccepted(whole(h)));
+}
 
 TEST(Summary, ReversedByteOrderReadsEveryKindWithItsSign) {
   auto header = [](bool reversed) {
