@@ -90,7 +90,7 @@ constexpr std::array<RecordText, 46> kLayoutATexts{{
     {Record::series, 334, "26"},                                    // se_verscur, 2
     {Record::series, 336, "SE1"},                                   // se_suid, 4
     {Record::series, 340, "SER0042005"},                            // se_alloc_key, 13
-    {Record::series, 353, "E"},                                     // se_diskid, char
+    {Record::series, 353, "B"},                                     // se_diskid, char
     {Record::series, 419, "SIGNA-HD"},                              // pr_sysid, 9
     {Record::series, 428, "PANSYS01"},                              // pansysid, 9
     {Record::series, 437, "NA"},                                    // anref, 3

@@ -23,8 +23,8 @@ struct Setting {
   std::string_view name, value;
 };
 
-// The whole text as a number, or nullopt. Integers wrap to the width they
-// are stored in (u16@0=-1 stores 0xFFFF), as two's complement does.
+// The whole text as a number, or nullopt. Integers are stored modulo 2 to
+// the power of their width (u16@0=-1 stores 0xFFFF).
 std::optional<long long> parseSigned(std::string_view text);
 std::optional<unsigned long long> parseUnsigned(std::string_view text);
 std::optional<float> parseFloat(std::string_view text);
