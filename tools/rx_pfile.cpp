@@ -1,5 +1,6 @@
 // Synthetic Pfiles of torvek's layouts A, B and C: a header of the layout's
-// size, zero but for the Rx fields, record texts, and any values the caller
+// size, zero but for the Rx fields, record texts (and, in layout A, record
+// numbers), and any values the caller
 // sets. Numbers are little-endian, as x86 hosts store them, or big-endian
 // with order=be.
 #include <array>
@@ -38,7 +39,7 @@ const char* const kHelp =
     "              (OFF: file offset, decimal or 0x hex; a text gets no zero byte)\n"
     "  order=le|be byte order of every number (default le)\n"
     "  size=N      file length in bytes (shorter: truncated header; longer: zeros)\n"
-    "  plain=1     leave out the default record texts\n";
+    "  plain=1     leave out the default record texts (and layout A's record numbers)\n";
 
 enum class Record { exam, series, image };
 
@@ -118,6 +119,27 @@ constexpr std::array<RecordText, 46> kLayoutATexts{{
     {Record::image, 1087, "1.2.840.10008.5.1.4.1.1.4"},             // sop_uid
 }};
 
+// Where layout A's file puts a number into every numeric field that its dump
+// prints: the records' areas of floats and of 64-, 32- and 16-bit integers,
+// by offset from the record's first byte, `end` excluded.
+enum class Slot { f32, i64, i32, i16 };
+struct NumberArea {
+  Record record;
+  std::size_t first, end;
+  Slot slot;
+};
+constexpr std::array<NumberArea, 17> kLayoutANumbers{{
+    {Record::exam, 88, 104, Slot::f32},    {Record::exam, 104, 192, Slot::i64},
+    {Record::exam, 192, 212, Slot::i32},   {Record::exam, 212, 246, Slot::i16},
+    {Record::series, 48, 136, Slot::f32},  {Record::series, 136, 200, Slot::i64},
+    {Record::series, 200, 224, Slot::i32}, {Record::series, 244, 306, Slot::i16},
+    {Record::image, 0, 144, Slot::f32},    {Record::image, 152, 172, Slot::f32},
+    {Record::image, 192, 316, Slot::f32},  {Record::image, 376, 452, Slot::f32},
+    {Record::image, 456, 512, Slot::i64},  {Record::image, 512, 612, Slot::i32},
+    {Record::image, 632, 640, Slot::i32},  {Record::image, 692, 834, Slot::i16},
+    {Record::image, 836, 858, Slot::i16},
+}};
+
 std::size_t recordStart(const RxPlaces& at, Record record) {
   switch (record) {
     case Record::exam: return at.exam;
@@ -135,8 +157,30 @@ void putTexts(pfile::HeaderWriter& header, const RxPlaces& at, const std::array<
   }
 }
 
-// The record texts, and the exam and series numbers beside them.
-void putDefaultTexts(pfile::HeaderWriter& header, const RxPlaces& at, char layout) {
+// Each integer holds minus its offset and each float its offset and a half,
+// so that the dump's line shows which bytes it read and how: a field read at
+// another offset shows another number, a signed one prints -offset and an
+// unsigned one 2^bits - offset, and a float read as an integer (or the
+// reverse) prints a number of another form altogether.
+void putLayoutANumbers(pfile::HeaderWriter& header, const RxPlaces& at) {
+  for (const NumberArea& area : kLayoutANumbers) {
+    const std::size_t start = recordStart(at, area.record);
+    for (std::size_t offset = area.first; offset < area.end;) {
+      const auto minus = -static_cast<std::int64_t>(offset);
+      switch (area.slot) {
+        case Slot::f32: header.put(start + offset, static_cast<float>(offset) + 0.5f); offset += 4; break;
+        case Slot::i64: header.put(start + offset, minus); offset += 8; break;
+        case Slot::i32: header.put(start + offset, static_cast<std::int32_t>(minus)); offset += 4; break;
+        case Slot::i16: header.put(start + offset, static_cast<std::int16_t>(minus)); offset += 2; break;
+      }
+    }
+  }
+}
+
+// The record texts, the exam and series numbers beside them, and in layout A
+// a number in every numeric field.
+void putRecordDefaults(pfile::HeaderWriter& header, const RxPlaces& at, char layout) {
+  if (layout == 'a') putLayoutANumbers(header, at);
   putTexts(header, at, kTexts);
   if (at.exam != 0) header.put<std::uint16_t>(at.exam + 212, 1234);  // ex_no
   header.put<std::int16_t>(at.series + 278, 5);                      // se_no
@@ -192,7 +236,7 @@ int writeRxPfile(char layout, const std::string& path, std::span<const std::stri
   pfile::HeaderWriter header(at.file_size, byteOrder(settings));
   bool plain = false;
   for (const std::string& setting : settings) plain = plain || setting == "plain=1";
-  if (!plain) putDefaultTexts(header, at, layout);
+  if (!plain) putRecordDefaults(header, at, layout);
   putDefaultRx(header, at);
   const FileKind kind{at.file_size, kHelp, TextEnd::bare,
                       [&at](const Setting& s, pfile::HeaderWriter& h) { return putNamed(s, h, at); }};
