@@ -1,13 +1,13 @@
 // Synthetic Pfiles of torvek's layouts A, B and C: a header of the layout's
-// size, zero but for the Rx fields, record texts (and, in layout A, record
-// numbers), and any values the caller
-// sets. Numbers are little-endian, as x86 hosts store them, or big-endian
-// with order=be.
+// size, zero but for the Rx fields, record texts (in layout A: every field its
+// dump prints), and any values the caller sets. Numbers are little-endian, as
+// x86 hosts store them, or big-endian with order=be.
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "tools/settings.hpp"
 #include "tools/writers.hpp"
@@ -150,7 +150,8 @@ std::size_t recordStart(const RxPlaces& at, Record record) {
 }
 
 template <std::size_t N>
-void putTexts(pfile::HeaderWriter& header, const RxPlaces& at, const std::array<RecordText, N>& texts) {
+void putTexts(pfile::HeaderWriter& header, const RxPlaces& at,
+              const std::array<RecordText, N>& texts) {
   for (const RecordText& t : texts) {
     if (t.record == Record::exam && at.exam == 0) continue;  // layout C: no exam record
     header.text(recordStart(at, t.record) + t.offset, t.text);
@@ -165,28 +166,30 @@ void putTexts(pfile::HeaderWriter& header, const RxPlaces& at, const std::array<
 void putLayoutANumbers(pfile::HeaderWriter& header, const RxPlaces& at) {
   for (const NumberArea& area : kLayoutANumbers) {
     const std::size_t start = recordStart(at, area.record);
-    for (std::size_t offset = area.first; offset < area.end;) {
+    const std::size_t width = area.slot == Slot::i64 ? 8 : area.slot == Slot::i16 ? 2 : 4;
+    for (std::size_t offset = area.first; offset < area.end; offset += width) {
       const auto minus = -static_cast<std::int64_t>(offset);
       switch (area.slot) {
-        case Slot::f32: header.put(start + offset, static_cast<float>(offset) + 0.5f); offset += 4; break;
-        case Slot::i64: header.put(start + offset, minus); offset += 8; break;
-        case Slot::i32: header.put(start + offset, static_cast<std::int32_t>(minus)); offset += 4; break;
-        case Slot::i16: header.put(start + offset, static_cast<std::int16_t>(minus)); offset += 2; break;
+        case Slot::f32: header.put(start + offset, static_cast<float>(offset) + 0.5f); break;
+        case Slot::i64: header.put(start + offset, minus); break;
+        case Slot::i32: header.put(start + offset, static_cast<std::int32_t>(minus)); break;
+        case Slot::i16: header.put(start + offset, static_cast<std::int16_t>(minus)); break;
       }
     }
   }
 }
 
-// The record texts, the exam and series numbers beside them, and in layout A
-// a number in every numeric field.
+// The record texts and the exam and series numbers; in layout A also every
+// other text and char field, and a number in each numeric field (written
+// first, so that ex_no and se_no keep their values).
 void putRecordDefaults(pfile::HeaderWriter& header, const RxPlaces& at, char layout) {
-  if (layout == 'a') putLayoutANumbers(header, at);
+  if (layout == 'a') {
+    putLayoutANumbers(header, at);
+    putTexts(header, at, kLayoutATexts);
+  }
   putTexts(header, at, kTexts);
   if (at.exam != 0) header.put<std::uint16_t>(at.exam + 212, 1234);  // ex_no
   header.put<std::int16_t>(at.series + 278, 5);                      // se_no
-  if (layout == 'a') {
-    putTexts(header, at, kLayoutATexts);
-  }
 }
 
 // The Rx of an oblique axial slab, 100 mm thick, tilted 10 degrees.
@@ -238,8 +241,8 @@ int writeRxPfile(char layout, const std::string& path, std::span<const std::stri
   for (const std::string& setting : settings) plain = plain || setting == "plain=1";
   if (!plain) putRecordDefaults(header, at, layout);
   putDefaultRx(header, at);
-  const FileKind kind{at.file_size, kHelp, TextEnd::bare,
-                      [&at](const Setting& s, pfile::HeaderWriter& h) { return putNamed(s, h, at); }};
+  const auto named = [&at](const Setting& s, pfile::HeaderWriter& h) { return putNamed(s, h, at); };
+  const FileKind kind{at.file_size, kHelp, TextEnd::bare, named};
   return applyAndWrite(kind, header, settings, path);
 }
 

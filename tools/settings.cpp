@@ -88,7 +88,9 @@ bool putRaw(const Setting& setting, TextEnd text_end, pfile::HeaderWriter& heade
   if (kind == "text") {
     header.text(offset, value);
     const std::size_t end = offset + value.size();  // inside the header: text() checked it
-    if (text_end == TextEnd::zero_when_room && end < header.size()) header.put<std::uint8_t>(end, 0);
+    if (text_end == TextEnd::zero_when_room && end < header.size()) {
+      header.put<std::uint8_t>(end, 0);
+    }
     return true;
   }
   if (kind == "fill") {
@@ -109,7 +111,9 @@ bool apply(const FileKind& kind, const Setting& setting, pfile::HeaderWriter& he
     size = static_cast<std::size_t>(*length);
     return true;
   }
-  if (setting.name.find('@') != std::string_view::npos) return putRaw(setting, kind.text_end, header);
+  if (setting.name.find('@') != std::string_view::npos) {
+    return putRaw(setting, kind.text_end, header);
+  }
   return kind.named(setting, header);
 }
 
