@@ -226,7 +226,8 @@ constexpr std::array<Field, 58> kExamFields{{
 // 48-135, 64-bit counters at 136-199, u32 values at 200-223, 16-bit values at
 // 244-305 and texts from 332 (se_verscre) to 531 (equipmnt_uid). The echo
 // level fields run backwards: echo1_level at 276 down to echo8_level at 262.
-// Ten labels carry a blank before their colon, as the scanner's tool prints them.
+// Ten labels carry a blank before their colon ("se_no :"); the blank is part
+// of the printed line, so the formats keep it.
 constexpr std::size_t kSeriesRecordSize = 2104;
 constexpr std::array<Field, 82> kSeriesFields{{
     {"se_suid:%s\n", 336, text},
@@ -601,9 +602,10 @@ void printMRImageHeader(pfile::Bytes record, std::FILE* out) {
               "\n################### IMAGE HEADER #########################\n", record, out);
 }
 
-// The entry count is the caller's (512 for the dump as the scanner's tool
-// prints it); entries that do not lie wholly inside `table` are not printed,
-// so a short table ends the dump early rather than being read past its end.
+// The caller chooses the entry count (512 by default: the table's first 512
+// entries, whatever they hold); entries that do not lie wholly inside `table`
+// are not printed, so a short table ends the dump early rather than being
+// read past its end.
 void printACQTable(pfile::Bytes table, std::FILE* out, std::size_t entries) {
   std::fputs("\n################### SLICE ACQ TABLE  #########################\n", out);
   const std::size_t count = std::min(entries, table.size() / kSliceEntrySize);
