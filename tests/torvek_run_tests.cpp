@@ -311,7 +311,7 @@ TEST(TorvekBadInputs, EmptyFileDirectoryAndFifoReadAsNothing) {
     EXPECT_EQ(empty.exit_code, 1);
     EXPECT_EQ(empty.err, holdsLine(*build, 0));
     EXPECT_TRUE(empty.out.starts_with("Retrieving Rx info from pfile P.7!\n" +
-                                      shortReadMessages(*build, 0) + "\n")) << empty.out;
+                                      shortReadMessages(*build, 0))) << empty.out;
     EXPECT_TRUE(empty.out.ends_with(kDashes + layoutReport(*build))) << empty.out;
 
     std::filesystem::create_directory(directory_dir / "P.7");
