@@ -295,9 +295,9 @@ void checkCuts(const Build& build, std::initializer_list<std::size_t> boundaries
 
 }  // namespace
 
-TEST(TorvekCutFiles, LayoutA) { checkCuts(kBuildA, {0, 142832, 144792, 147352, 149808}); }
-TEST(TorvekCutFiles, LayoutB) { checkCuts(kBuildB, {0, 45272, 46400, 47992, 49568}); }
-TEST(TorvekCutFiles, LayoutC) { checkCuts(kBuildC, {0, 62488, 64536, 64592, 66104}); }
+TEST(TorvekCutInputs, LayoutAReadsLikeTheZeroPaddedFile) { checkCuts(kBuildA, {0, 142832, 144792, 147352, 149808}); }
+TEST(TorvekCutInputs, LayoutBReadsLikeTheZeroPaddedFile) { checkCuts(kBuildB, {0, 45272, 46400, 47992, 49568}); }
+TEST(TorvekCutInputs, LayoutCReadsLikeTheZeroPaddedFile) { checkCuts(kBuildC, {0, 62488, 64536, 64592, 66104}); }
 
 // An empty file, a directory and a FIFO nobody writes to all read as
 // nothing: the same standard output as an empty file, status 1, and no wait
@@ -410,7 +410,7 @@ TEST(TorvekBadValues, ANonFiniteRxIsAFailureThatSaysWhy) {
 // P so that the slab end is computed from random floats (NaN, infinities,
 // the largest magnitudes), the other half with the unknown letter 0x7F. No
 // run crashes; the status and standard error agree with what was read.
-TEST(TorvekBadValues, RandomBytes) {
+TEST(TorvekBadValues, RandomBytesEndCleanlyWithTheStatusOfWhatWasRead) {
   std::mt19937 random(20260108);
   for (const Build* build : kBuilds) {
     const std::size_t letter_at = rxPlaces(*build).start_ras;
