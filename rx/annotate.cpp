@@ -114,7 +114,8 @@ std::optional<const char*> undefinedRx(RxOutcome outcome) {
     case RxOutcome::cant_open: return "the Pfile could not be opened";
     case RxOutcome::read_error: return "the Pfile could not be read";
     case RxOutcome::short_read: return "the Pfile header was read short";
-    case RxOutcome::unknown_letter: return "start_ras is not a known letter, so the slab end is unknown";
+    case RxOutcome::unknown_letter:
+      return "start_ras is not a known letter, so the slab end is unknown";
     case RxOutcome::not_finite: return "the Rx is not finite";
   }
   return "the Rx could not be computed";

@@ -295,9 +295,15 @@ void checkCuts(const Build& build, std::initializer_list<std::size_t> boundaries
 
 }  // namespace
 
-TEST(TorvekCutInputs, LayoutAReadsLikeTheZeroPaddedFile) { checkCuts(kBuildA, {0, 142832, 144792, 147352, 149808}); }
-TEST(TorvekCutInputs, LayoutBReadsLikeTheZeroPaddedFile) { checkCuts(kBuildB, {0, 45272, 46400, 47992, 49568}); }
-TEST(TorvekCutInputs, LayoutCReadsLikeTheZeroPaddedFile) { checkCuts(kBuildC, {0, 62488, 64536, 64592, 66104}); }
+TEST(TorvekCutInputs, LayoutAReadsLikeTheZeroPaddedFile) {
+  checkCuts(kBuildA, {0, 142832, 144792, 147352, 149808});
+}
+TEST(TorvekCutInputs, LayoutBReadsLikeTheZeroPaddedFile) {
+  checkCuts(kBuildB, {0, 45272, 46400, 47992, 49568});
+}
+TEST(TorvekCutInputs, LayoutCReadsLikeTheZeroPaddedFile) {
+  checkCuts(kBuildC, {0, 62488, 64536, 64592, 66104});
+}
 
 // An empty file, a directory and a FIFO nobody writes to all read as
 // nothing: the same standard output as an empty file, status 1, and no wait
@@ -340,7 +346,8 @@ TEST(TorvekBadInputs, UnopenablePathsAreNamedWithTheSystemError) {
     write_file(dir / "file", "not a directory\n");
     for (const auto& [path, error] :
          {std::pair{"missing/P.7", "No such file or directory"},
-          std::pair{"P.7", "No such file or directory"}, std::pair{"file/sub", "Not a directory"}}) {
+          std::pair{"P.7", "No such file or directory"},
+          std::pair{"file/sub", "Not a directory"}}) {
       const RunResult r = torvekIn(*build, dir, path);
       expectCleanEnd(r, build->program + std::string(" ") + path);
       EXPECT_EQ(r.exit_code, 1);
