@@ -3,6 +3,7 @@
 #include "rx/annotate.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <optional>
 #include <spawn.h>
@@ -17,6 +18,10 @@ TargetKind targetKind(std::string_view prefix) {
   return prefix.find(".nii") != std::string_view::npos ? TargetKind::nifti : TargetKind::afni;
 }
 
+std::string datasetName(TargetKind kind, std::string_view prefix) {
+  return kind == TargetKind::afni ? std::string(prefix) + "+orig" : std::string(prefix);
+}
+
 std::string noteText(const RxRecord& rx) {
   return "Rx info:\n" + startLine(rx) + endLine(rx);
 }
@@ -25,10 +30,38 @@ std::vector<std::string> noteCommand(TargetKind kind, std::string_view prefix,
                                      const RxRecord& rx) {
   if (kind == TargetKind::nifti) {
     return {"nifti_tool", "-add_afni_ext", noteText(rx), "-overwrite", "-infile",
-            std::string(prefix)};
+            datasetName(kind, prefix)};
   }
-  return {"3dNotes", "-a", noteText(rx), std::string(prefix) + "+orig"};
+  return {"3dNotes", "-a", noteText(rx), datasetName(kind, prefix)};
 }
+
+namespace {
+
+// Spawn attributes for a child that starts with every signal at its default
+// disposition and an empty signal mask, whatever this process inherited.
+class CleanSignals {
+ public:
+  CleanSignals() {
+    ::posix_spawnattr_init(&attr_);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);  // neither can be caught or ignored
+    sigdelset(&all, SIGSTOP);
+    sigemptyset(&none);
+    ::posix_spawnattr_setsigdefault(&attr_, &all);
+    ::posix_spawnattr_setsigmask(&attr_, &none);
+    ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+  ~CleanSignals() { ::posix_spawnattr_destroy(&attr_); }
+  CleanSignals(const CleanSignals&) = delete;
+  CleanSignals& operator=(const CleanSignals&) = delete;
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+};
+
+}  // namespace
 
 ToolEnd runTool(const std::vector<std::string>& argv) {
   std::vector<char*> args;
@@ -37,8 +70,15 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
 
+  // With SIGCHLD ignored the child is reaped at its end and cannot be awaited.
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigaction(SIGCHLD, &default_action, nullptr);
+
+  const CleanSignals attributes;
   pid_t pid = 0;
-  const int error = ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+  const int error =
+      ::posix_spawnp(&pid, args[0], nullptr, attributes.get(), args.data(), environ);
   if (error != 0) return {ToolEnd::How::not_started, error};
 
   int status = 0;
@@ -72,8 +112,11 @@ std::optional<const char*> undefinedRx(RxOutcome outcome) {
   switch (outcome) {
     case RxOutcome::ok: return std::nullopt;
     case RxOutcome::cant_open: return "the Pfile could not be opened";
+    case RxOutcome::read_error: return "the Pfile could not be read";
     case RxOutcome::short_read: return "the Pfile header was read short";
-    case RxOutcome::unknown_letter: return "start_ras is not a known letter, so the slab end is unknown";
+    case RxOutcome::unknown_letter:
+      return "start_ras is not a known letter, so the slab end is unknown";
+    case RxOutcome::not_finite: return "the Rx is not finite";
   }
   return "the Rx could not be computed";
 }
@@ -89,8 +132,7 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
              std::FILE* out, std::FILE* err, const ToolRunner& runner) {
   const std::string_view name(prefix);
   const TargetKind kind = targetKind(name);
-  const std::string dataset = kind == TargetKind::afni ? std::string(name) + "+orig"
-                                                       : std::string(name);
+  const std::string dataset = datasetName(kind, name);
   if (const auto why = undefinedRx(outcome)) {
     fail(layout, out, err, "the Rx is not written to " + dataset + ": " + *why);
     return 1;
@@ -105,7 +147,13 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
   }
 
   // The tool writes to the same terminal: the report must be out before it.
-  std::fflush(out);
+  // A report that did not reach its file is lost; a note written now would
+  // be written again by the rerun that recovers the report.
+  if (outputError(out) != 0) {
+    fail(layout, out, err,
+         "the Rx is not written to " + dataset + ": its report did not reach standard output");
+    return 1;
+  }
   std::fflush(err);
   const std::string failure = describeToolEnd(argv[0], runner(argv));
   if (!failure.empty()) {
@@ -113,9 +161,10 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
     return 1;
   }
   if (kind == TargetKind::nifti) {
-    std::fprintf(out, "Rx info is written to %s as an AFNI extension (ecode=4).\n", prefix);
+    std::fprintf(out, "Rx info is written to %s as an AFNI extension (ecode=4).\n",
+                 dataset.c_str());
   } else {
-    std::fprintf(out, "Rx info is written to %s+orig.BRIK header.\n", prefix);
+    std::fprintf(out, "Rx info is written to %s.BRIK header.\n", dataset.c_str());
   }
   return 0;
 }

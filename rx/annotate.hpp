@@ -20,6 +20,10 @@ enum class TargetKind { afni, nifti };
 // NIfTI when the prefix holds ".nii" anywhere (case-sensitive), else AFNI.
 TargetKind targetKind(std::string_view prefix);
 
+// The dataset as the tool is given it: the NIfTI file `prefix`, or the AFNI
+// dataset `prefix+orig`.
+std::string datasetName(TargetKind kind, std::string_view prefix);
+
 // The note stored in the dataset: "Rx info:", a newline, then the report's
 // Start and End lines, each with its newline.
 std::string noteText(const RxRecord& rx);
@@ -38,8 +42,11 @@ struct ToolEnd {
 
 // Starts argv[0], looked up on PATH, with the given arguments and this
 // process's environment; standard input, output and error are shared with
-// the child. Waits for it (retrying after interruptions). Never throws for a
-// tool that fails; the result says how it ended.
+// the child, which starts with every signal at its default disposition and
+// none blocked. SIGCHLD is set back to its default first, since an inherited
+// "ignore" would reap the child before it could be awaited. Waits for it
+// (retrying after interruptions). Never throws for a tool that fails; the
+// result says how it ended.
 ToolEnd runTool(const std::vector<std::string>& argv);
 
 // Empty when the tool succeeded (exit status 0); otherwise what happened, for
@@ -51,12 +58,13 @@ using ToolRunner = std::function<ToolEnd(const std::vector<std::string>&)>;
 
 // Writes the note for `rx` into the dataset named by `prefix`, then prints the
 // confirmation line on `out`. Nothing is started, and the run is reported as
-// failed, when the Rx is not fully defined (any outcome but ok) or when the
-// prefix begins with '-' (either tool would read it as an option). Every
-// message goes to `err`, after `out` is flushed, and starts with the
-// program's name. `out` is flushed before the tool starts so the tool's own
-// output follows the Rx report. Returns 0 on success, 1 on any failure; the
-// confirmation line is printed only after the tool succeeded.
+// failed, when the Rx is not fully defined and finite (any outcome but ok),
+// when the prefix begins with '-' (either tool would read it as an option),
+// or when the report did not reach `out`: a rerun after a lost report must not
+// add a second note. Every message goes to `err`, after `out` is flushed, and
+// starts with the program's name. `out` is flushed before the tool starts so
+// the tool's own output follows the Rx report. Returns 0 on success, 1 on any
+// failure; the confirmation line is printed only after the tool succeeded.
 int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const char* prefix,
              std::FILE* out, std::FILE* err, const ToolRunner& runner = runTool);
 

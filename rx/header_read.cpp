@@ -2,44 +2,22 @@
 #include "rx/header_read.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <unistd.h>
+#include <stdexcept>
 
 namespace torvek {
 
-std::size_t readFully(int fd, std::byte* into, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::read(fd, into + done, count - done);
-    if (got > 0) {
-      done += static_cast<std::size_t>(got);
-    } else if (got < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;  // end of file, or an error such as reading a directory
-    }
+pfile::ReadResult readPFileHeader(const Layout& layout, std::span<std::byte> header, int fd,
+                                  std::FILE* out) {
+  if (header.size() < layout.header_size) {
+    throw std::invalid_argument("header buffer smaller than the layout's header");
   }
-  return done;
-}
-
-int readPFileHeader(const Layout& layout, std::span<std::byte> header, int fd, std::FILE* out) {
-  std::fill(header.begin(), header.end(), std::byte{0});
-  int status = 0;
-  for (const HeaderRead& read : layout.reads) {
-    if (header.size() < read.buffer_position + read.size) {
-      std::fputs(read.short_message, out);
-      status = 1;
-      continue;
-    }
-    // A seek that fails (a pipe, say) leaves the position where it was; the
-    // read then comes up short or reads what follows, as with fseek/fread.
-    (void)::lseek(fd, static_cast<off_t>(read.file_offset), SEEK_SET);
-    if (readFully(fd, header.data() + read.buffer_position, read.size) != read.size) {
-      std::fputs(read.short_message, out);
-      status = 1;
-    }
+  const std::span<std::byte> wanted = header.first(layout.header_size);
+  const pfile::ReadResult read = pfile::readAt(fd, 0, wanted);
+  std::fill(wanted.begin() + static_cast<std::ptrdiff_t>(read.got), wanted.end(), std::byte{0});
+  for (const ShortRead& record : layout.short_reads) {
+    if (read.got < record.needs) std::fputs(record.message, out);
   }
-  return status;
+  return read;
 }
 
 namespace {
@@ -47,7 +25,12 @@ namespace {
 int readRecord(int fd, std::span<std::byte> record, std::size_t size, const char* message,
                std::FILE* out) {
   std::fill(record.begin(), record.end(), std::byte{0});
-  if (record.size() < size || readFully(fd, record.data(), size) != size) {
+  if (record.size() < size) {
+    std::fputs(message, out);
+    return 1;
+  }
+  const pfile::ReadResult read = pfile::readFully(fd, record.first(size));
+  if (read.got != size || read.error != 0) {
     std::fputs(message, out);
     return 1;
   }

@@ -4,31 +4,30 @@
 #include <cstdio>
 #include <span>
 
+#include "common/pfile_input.hpp"
 #include "rx/layout.hpp"
 
 namespace torvek {
 
-// Reads what the layout needs into `header` (at least the layout's
-// header_buffer_size bytes), read by read: seek to the read's file offset, then
-// read its bytes at its buffer position. The buffer is zero-filled first, so a
-// short file leaves zeros, never stale or undefined bytes. Each short read
-// prints its message on `out` and the reading goes on. A failed seek is not
-// looked at; it shows as a short read. Returns 0 when every read delivered
-// its full count, 1 otherwise.
-int readPFileHeader(const Layout& layout, std::span<std::byte> header, int fd, std::FILE* out);
+// Reads the file's first layout.header_size bytes into `header` (at least that
+// long) from a descriptor positioned at the start of the input, by way of the
+// common input layer, so every kind of input gives the same bytes. What the
+// input does not hold is zero-filled, never stale or undefined. Each of the
+// layout's reads that came up short (or that a read error cut off) prints its
+// designed message on `out`. Returns how many bytes came, and the error that
+// stopped the read, if any.
+pfile::ReadResult readPFileHeader(const Layout& layout, std::span<std::byte> header, int fd,
+                                  std::FILE* out);
 
 // The stand-alone record readers: each reads exactly one record of the
 // layout's size from the file's current position (no seek) into `record`,
 // which is zero-filled first. Returns 0 when the whole record was read;
-// otherwise prints its message on `out` and returns 1. A `record` smaller
-// than the record size is refused in the same way, without reading.
+// otherwise (a short input, a read error, or a `record` smaller than the
+// record, which is refused without reading) prints its message on `out` and
+// returns 1.
 int readExamHeader(const Layout& layout, int fd, std::span<std::byte> record, std::FILE* out);
 int readSeriesHeader(const Layout& layout, int fd, std::span<std::byte> record, std::FILE* out);
 int readMRImageHeader(const Layout& layout, int fd, std::span<std::byte> record, std::FILE* out);
 int readDataAcqTable(const Layout& layout, int fd, std::span<std::byte> record, std::FILE* out);
-
-// Reads up to `count` bytes, retrying after interruptions and partial reads,
-// and stopping at end of file or at an error. Returns the bytes read.
-std::size_t readFully(int fd, std::byte* into, std::size_t count);
 
 }  // namespace torvek

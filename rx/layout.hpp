@@ -1,7 +1,8 @@
-// A header layout as one torvek build knows it: where its records lie in the
-// file and in the header buffer, where the Rx fields lie in those records, the
-// sizes the stand-alone record readers use, and the layout report's lines.
-// Every value is in bytes; each build links exactly one Layout object.
+// A header layout as one torvek build knows it: how many of the file's first
+// bytes the build reads, where its records lie in them, where the Rx fields
+// lie in those records, the sizes the stand-alone record readers use, and the
+// layout report's lines. Every value is in bytes; each build links exactly one
+// Layout object.
 #pragma once
 
 #include <cstddef>
@@ -35,13 +36,12 @@ struct ReportLine {
   }
 };
 
-// One read of readPFileHeader: `size` bytes from `file_offset` of the Pfile
-// into the header buffer at `buffer_position`. A short read prints `short_message`.
-struct HeaderRead {
-  std::size_t file_offset;
-  std::size_t buffer_position;
-  std::size_t size;
-  const char* short_message;
+// One of the layout's record reads as the short-read messages see it: the read
+// is complete when the input holds at least `needs` bytes; otherwise its
+// message is printed.
+struct ShortRead {
+  std::size_t needs;
+  const char* message;
 };
 
 // Offsets of the Rx inputs from the first byte of their record.
@@ -50,7 +50,8 @@ struct RxFieldOffsets {
   std::size_t ctr_R, ctr_A, ctr_S, norm_R, norm_A, norm_S;    // image record
 };
 
-// Record sizes of the stand-alone record readers.
+// Record sizes: the series and image records the Rx is read from, and the
+// sizes of the stand-alone record readers.
 struct RecordSizes {
   std::size_t exam, series, image, data_acq;
 };
@@ -61,10 +62,11 @@ using RecordDumps = void (*)(Bytes header, std::FILE* out);
 
 struct Layout {
   const char* program;                 // executable name, for messages
-  std::size_t header_buffer_size;
-  std::span<const HeaderRead> reads;   // in order; the last one decides the short-read message
-  std::size_t series_position;         // record positions in the header buffer
-  std::size_t image_position;
+  char name;                           // 'A', 'B' or 'C', for messages
+  std::size_t header_size;             // the build reads the file's first header_size bytes
+  std::span<const ShortRead> short_reads;  // in the order of the layout's reads
+  std::size_t series_position;         // record positions in the header buffer, which
+  std::size_t image_position;          // holds the file's bytes at their file offsets
   RxFieldOffsets rx;
   RecordSizes record_sizes;
   std::span<const ReportLine> report;  // empty: this build prints no layout report
@@ -75,21 +77,40 @@ extern const Layout layoutA;
 extern const Layout layoutB;
 extern const Layout layoutC;
 
-// True when every read and every Rx field lies inside the header buffer.
-consteval bool fitsBuffer(std::size_t buffer_size, std::span<const HeaderRead> reads,
-                          std::size_t series_position, std::size_t series_size,
-                          std::size_t image_position, std::size_t image_size,
-                          const RxFieldOffsets& rx) {
-  for (const auto& read : reads) {
-    if (read.buffer_position + read.size > buffer_size) return false;
+// The end of the last Rx field in the header buffer: the input must hold this
+// many bytes for every Rx input to come from it.
+constexpr std::size_t rxInputsEnd(const Layout& layout) {
+  const RxFieldOffsets& rx = layout.rx;
+  std::size_t end = 0;
+  for (std::size_t at : {rx.start_ras + 1, rx.start_loc + 4, rx.end_loc + 4}) {
+    if (layout.series_position + at > end) end = layout.series_position + at;
   }
-  const std::size_t series_fields[] = {rx.start_ras + 1, rx.start_loc + 4, rx.end_loc + 4};
-  const std::size_t image_fields[] = {rx.ctr_R + 4, rx.ctr_A + 4, rx.ctr_S + 4,
-                                      rx.norm_R + 4, rx.norm_A + 4, rx.norm_S + 4};
-  for (std::size_t end : series_fields) if (end > series_size) return false;
-  for (std::size_t end : image_fields) if (end > image_size) return false;
-  return series_position + series_size <= buffer_size &&
-         image_position + image_size <= buffer_size;
+  for (std::size_t at : {rx.ctr_R, rx.ctr_A, rx.ctr_S, rx.norm_R, rx.norm_A, rx.norm_S}) {
+    if (layout.image_position + at + 4 > end) end = layout.image_position + at + 4;
+  }
+  return end;
+}
+
+// True when both records lie inside the header, every Rx field inside its
+// record, and the short reads come in order with the last one covering the
+// whole header.
+consteval bool fitsHeader(const Layout& layout) {
+  const RxFieldOffsets& rx = layout.rx;
+  const RecordSizes& sizes = layout.record_sizes;
+  for (std::size_t end : {rx.start_ras + 1, rx.start_loc + 4, rx.end_loc + 4}) {
+    if (end > sizes.series) return false;
+  }
+  for (std::size_t at : {rx.ctr_R, rx.ctr_A, rx.ctr_S, rx.norm_R, rx.norm_A, rx.norm_S}) {
+    if (at + 4 > sizes.image) return false;
+  }
+  if (layout.series_position + sizes.series > layout.header_size) return false;
+  if (layout.image_position + sizes.image > layout.header_size) return false;
+  std::size_t needs = 0;
+  for (const ShortRead& read : layout.short_reads) {
+    if (read.needs <= needs) return false;
+    needs = read.needs;
+  }
+  return needs == layout.header_size;
 }
 
 }  // namespace torvek

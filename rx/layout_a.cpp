@@ -10,15 +10,14 @@
 namespace torvek {
 namespace {
 
-constexpr std::size_t kHeaderSize = 149808;
+constexpr std::size_t kExamPosition = 142832;
 constexpr std::size_t kSeriesPosition = 144792;
 constexpr std::size_t kImagePosition = 147352;
 
-constexpr std::array<HeaderRead, 1> kReads{{
-    {0, 0, kHeaderSize, "\n.Error in readMRImageHeader()."},
+// The whole header comes in one read, whose message is the image record's.
+constexpr std::array<ShortRead, 1> kShortReads{{
+    {149808, "\n.Error in readMRImageHeader()."},
 }};
-
-constexpr RxFieldOffsets kRx{1093, 272, 276, 696, 700, 704, 708, 712, 716};
 
 constexpr std::array<ReportLine, 26> kReport{{
     {"RDB_HEADER_SIZE_BYTES = %i\n", 149808},
@@ -49,10 +48,6 @@ constexpr std::array<ReportLine, 26> kReport{{
     {" RDB_ALL_HEADERS_SIZE_BYTES =%i\n", 1198464},
 }};
 
-static_assert(fitsBuffer(kHeaderSize, kReads, kSeriesPosition, 2560, kImagePosition, 2456, kRx));
-
-constexpr std::size_t kExamPosition = 142832;
-
 // The exam, series and image dumps, each from its record's first byte in the
 // header buffer to the buffer's end.
 void dumpRecords(Bytes header, std::FILE* out) {
@@ -65,9 +60,19 @@ void dumpRecords(Bytes header, std::FILE* out) {
 
 // The record dumps of the layout A build are called here, between the header
 // read and the Rx computation.
-const Layout layoutA{
-    "torvek-a", kHeaderSize, kReads, kSeriesPosition, kImagePosition, kRx,
-    {1960, 2560, 2456, 98304}, kReport, dumpRecords,
+constexpr Layout layoutA{
+    .program = "torvek-a",
+    .name = 'A',
+    .header_size = 149808,
+    .short_reads = kShortReads,
+    .series_position = kSeriesPosition,
+    .image_position = kImagePosition,
+    .rx = {.start_ras = 1093, .start_loc = 272, .end_loc = 276, .ctr_R = 696, .ctr_A = 700,
+           .ctr_S = 704, .norm_R = 708, .norm_A = 712, .norm_S = 716},
+    .record_sizes = {.exam = 1960, .series = 2560, .image = 2456, .data_acq = 98304},
+    .report = kReport,
+    .dump_records = dumpRecords,
 };
+static_assert(fitsHeader(layoutA));
 
 }  // namespace torvek

@@ -7,15 +7,10 @@
 namespace torvek {
 namespace {
 
-constexpr std::size_t kHeaderSize = 49568;
-constexpr std::size_t kSeriesPosition = 46400;
-constexpr std::size_t kImagePosition = 47992;
-
-constexpr std::array<HeaderRead, 1> kReads{{
-    {0, 0, kHeaderSize, "\n.Error in readMRImageHeader()."},
+// The whole header comes in one read, whose message is the image record's.
+constexpr std::array<ShortRead, 1> kShortReads{{
+    {49568, "\n.Error in readMRImageHeader()."},
 }};
-
-constexpr RxFieldOffsets kRx{120, 124, 132, 136, 140, 144, 148, 152, 156};
 
 // The prescan header lines are not printed: layout B has no such block.
 constexpr std::array<ReportLine, 24> kReport{{
@@ -45,13 +40,21 @@ constexpr std::array<ReportLine, 24> kReport{{
     {" RDB_ALL_HEADERS_SIZE_BYTES =%i\n", 396544},
 }};
 
-static_assert(fitsBuffer(kHeaderSize, kReads, kSeriesPosition, 1592, kImagePosition, 1576, kRx));
-
 }  // namespace
 
-const Layout layoutB{
-    "torvek-b", kHeaderSize, kReads, kSeriesPosition, kImagePosition, kRx,
-    {1128, 1592, 1576, 20480}, kReport, nullptr,
+constexpr Layout layoutB{
+    .program = "torvek-b",
+    .name = 'B',
+    .header_size = 49568,
+    .short_reads = kShortReads,
+    .series_position = 46400,
+    .image_position = 47992,
+    .rx = {.start_ras = 120, .start_loc = 124, .end_loc = 132, .ctr_R = 136, .ctr_A = 140,
+           .ctr_S = 144, .norm_R = 148, .norm_A = 152, .norm_S = 156},
+    .record_sizes = {.exam = 1128, .series = 1592, .image = 1576, .data_acq = 20480},
+    .report = kReport,
+    .dump_records = nullptr,
 };
+static_assert(fitsHeader(layoutB));
 
 }  // namespace torvek

@@ -1,7 +1,6 @@
 // torvek: prints the Rx (prescription) of a scan from its Pfile header and,
 // with -brik, stores it as a note in the scan's AFNI or NIfTI dataset. Built
 // once per header layout; TORVEK_LAYOUT names the layout of this build.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -9,10 +8,24 @@
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
 
+namespace {
+
+// 0 when all of standard output reached its file; otherwise says so on
+// standard error and gives 1: a report or usage text that was not written is
+// a failed run.
+int outputStatus(const torvek::Layout& layout) {
+  const int error = torvek::outputError(stdout);
+  if (error == 0) return 0;
+  std::fprintf(stderr, "%s: standard output: %s\n", layout.program, std::strerror(error));
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const torvek::Layout& layout = torvek::TORVEK_LAYOUT;
   const auto settings = torvek::parsearg(argc, argv, stdout);
-  if (!settings) return 0;
+  if (!settings) return outputStatus(layout);
 
   torvek::RxRecord rx;
   const torvek::RxOutcome outcome = torvek::readrx(layout, rx, settings->pfile, stdout, stderr);
@@ -24,11 +37,6 @@ int main(int argc, char** argv) {
   }
 
   torvek::printLayoutReport(layout, stdout);
-
-  // A report that did not reach its file is a failed run.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "%s: standard output: %s\n", layout.program, std::strerror(errno));
-    status = 1;
-  }
+  if (outputStatus(layout) != 0) status = 1;
   return status;
 }

@@ -2,11 +2,15 @@
 #include "rx/rx.hpp"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstring>
 #include <memory>
+#include <optional>
+#include <unistd.h>
+#include <vector>
 
+#include "common/pfile_input.hpp"
 #include "rx/header_read.hpp"
 
 namespace torvek {
@@ -24,24 +28,69 @@ RxInputs loadRxInputs(const Layout& layout, Bytes header) {
   };
 }
 
+namespace {
+
+// The normal component that start_ras chooses as divisor, with its field name.
+struct Divisor {
+  const char* field;
+  float value;
+};
+
+std::optional<Divisor> divisor(const RxInputs& in) {
+  switch (in.start_ras) {
+    case 'A': case 'P': return Divisor{"norm_A", in.norm_A};
+    case 'S': case 'I': return Divisor{"norm_S", in.norm_S};
+    case 'R': case 'L': return Divisor{"norm_R", in.norm_R};
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
 bool computeRx(const RxInputs& in, RxRecord& rx) {
   rx.start_rl = -in.ctr_R;
   rx.start_ap = -in.ctr_A;
   rx.start_si = in.ctr_S;
 
-  float d;
-  switch (in.start_ras) {
-    case 'A': case 'P': d = in.norm_A; break;
-    case 'S': case 'I': d = in.norm_S; break;
-    case 'R': case 'L': d = in.norm_R; break;
-    default: return false;
-  }
+  const std::optional<Divisor> d = divisor(in);
+  if (!d) return false;
   // Single precision throughout, each end in the order multiply, divide, add.
   const float span = in.end_loc - in.start_loc;
-  rx.end_rl = -(span * in.norm_R / d + in.ctr_R);
-  rx.end_ap = -(span * in.norm_A / d + in.ctr_A);
-  rx.end_si = span * in.norm_S / d + in.ctr_S;
+  rx.end_rl = -(span * in.norm_R / d->value + in.ctr_R);
+  rx.end_ap = -(span * in.norm_A / d->value + in.ctr_A);
+  rx.end_si = span * in.norm_S / d->value + in.ctr_S;
   return true;
+}
+
+std::string nonFiniteRx(const RxInputs& in, const RxRecord& rx, bool with_end) {
+  const std::pair<const char*, float> values[] = {
+      {"Start R/L", rx.start_rl}, {"Start A/P", rx.start_ap}, {"Start S/I", rx.start_si},
+      {"End R/L", rx.end_rl},     {"End A/P", rx.end_ap},     {"End S/I", rx.end_si}};
+  std::string which;
+  for (std::size_t i = 0; i < (with_end ? 6u : 3u); ++i) {
+    if (std::isfinite(values[i].second)) continue;
+    which += (which.empty() ? "" : ", ") + std::string(values[i].first);
+  }
+  if (which.empty()) return {};
+
+  // The start values come from the centre alone; the end values from all.
+  const std::pair<const char*, float> inputs[] = {
+      {"ctr_R", in.ctr_R},         {"ctr_A", in.ctr_A},     {"ctr_S", in.ctr_S},
+      {"start_loc", in.start_loc}, {"end_loc", in.end_loc}, {"norm_R", in.norm_R},
+      {"norm_A", in.norm_A},       {"norm_S", in.norm_S}};
+  std::string why;
+  for (std::size_t i = 0; i < (with_end ? 8u : 3u); ++i) {
+    const float value = inputs[i].second;
+    if (std::isfinite(value)) continue;
+    why += (why.empty() ? "" : "; ") + std::string(inputs[i].first) + " is " +
+           (std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf");
+  }
+  const std::optional<Divisor> d = divisor(in);
+  if (with_end && d && d->value == 0) {
+    why += (why.empty() ? "the divisor " : "; the divisor ") + std::string(d->field) + " is 0";
+  }
+  if (why.empty()) why = "the slab end lies beyond the range of a float";
+  return "the Rx is not finite (" + which + "): " + why;
 }
 
 namespace {
@@ -68,12 +117,16 @@ std::string coordinateLine(const char* label, float rl, float ap, float si) {
   return {line, static_cast<std::size_t>(n)};
 }
 
-void printStartOnly(const RxRecord& rx, const RxInputs& in, std::FILE* out) {
+// The Rx report: the slab normal, then the table, whose End line is left out
+// when the end is unknown.
+void printRxReport(const RxRecord& rx, const RxInputs& in, bool with_end, std::FILE* out) {
   std::fprintf(out, "norm_R= %5.4f, norm_A=%5.4f, norm_S=%5.4f\n", static_cast<double>(in.norm_R),
                static_cast<double>(in.norm_A), static_cast<double>(in.norm_S));
   std::fputs("---------------------------------\n", out);
   std::fputs(" \tR/L\tA/P\tS/I\n", out);
   std::fputs(startLine(rx).c_str(), out);
+  if (with_end) std::fputs(endLine(rx).c_str(), out);
+  std::fputs("---------------------------------\n", out);
 }
 
 // The letter as a reader can see it, even when it is a control byte.
@@ -85,6 +138,41 @@ std::string visibleLetter(unsigned char letter) {
     std::snprintf(text, sizeof text, "0x%02X", letter);
   }
   return text;
+}
+
+// The messages about one report for standard error, and the outcome they
+// add up to. A value is blamed only when the input held its bytes.
+struct Findings {
+  RxOutcome outcome = RxOutcome::ok;
+  std::vector<std::string> messages;
+
+  void add(RxOutcome found, std::string message) {
+    if (outcome == RxOutcome::ok) outcome = found;
+    messages.push_back(std::move(message));
+  }
+};
+
+Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxInputs& in,
+                 const RxRecord& rx, bool known_letter) {
+  Findings found;
+  if (read.error != 0) {
+    found.add(RxOutcome::read_error, std::strerror(read.error));
+  } else if (read.got < layout.header_size) {
+    found.add(RxOutcome::short_read, "the file holds " + std::to_string(read.got) +
+                                         " bytes; layout " + layout.name + " reads " +
+                                         std::to_string(layout.header_size));
+  }
+  const bool letter_read = read.got > layout.series_position + layout.rx.start_ras;
+  if (!known_letter && letter_read) {
+    found.add(RxOutcome::unknown_letter, "start_ras is " + visibleLetter(in.start_ras) +
+                                             ", not one of R, L, A, P, S, I; "
+                                             "the slab end is not computed");
+  }
+  if (read.got >= rxInputsEnd(layout)) {
+    std::string not_finite = nonFiniteRx(in, rx, known_letter);
+    if (!not_finite.empty()) found.add(RxOutcome::not_finite, std::move(not_finite));
+  }
+  return found;
 }
 
 }  // namespace
@@ -100,40 +188,34 @@ std::string endLine(const RxRecord& rx) {
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
                    std::FILE* err) {
   std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile);
-  // Left uninitialised here: readPFileHeader zero-fills it before reading.
-  const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_buffer_size);
-  const std::span<std::byte> header(buffer.get(), layout.header_buffer_size);
-  const bool short_read = readPFileHeader(layout, header, fd, out) != 0;
+  // Left uninitialised here: readPFileHeader fills every byte.
+  const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_size);
+  const std::span<std::byte> header(buffer.get(), layout.header_size);
+  const pfile::ReadResult read = readPFileHeader(layout, header, fd, out);
   if (layout.dump_records) layout.dump_records(header, out);
 
   const RxInputs in = loadRxInputs(layout, header);
   const bool known_letter = computeRx(in, rx);
-  printStartOnly(rx, in, out);
-  if (known_letter) std::fputs(endLine(rx).c_str(), out);
-  std::fputs("---------------------------------\n", out);
+  printRxReport(rx, in, known_letter, out);
 
-  if (!known_letter) {
-    std::fflush(out);
-    std::fprintf(err,
-                 "%s: %s: start_ras is %s, not one of R, L, A, P, S, I; "
-                 "the slab end is not computed\n",
-                 layout.program, pfile, visibleLetter(in.start_ras).c_str());
+  const Findings found = examine(layout, read, in, rx, known_letter);
+  if (!found.messages.empty()) std::fflush(out);
+  for (const std::string& message : found.messages) {
+    std::fprintf(err, "%s: %s: %s\n", layout.program, pfile, message.c_str());
   }
-  if (short_read) return RxOutcome::short_read;
-  return known_letter ? RxOutcome::ok : RxOutcome::unknown_letter;
+  return found.outcome;
 }
 
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
                  std::FILE* err) {
-  // O_NONBLOCK only for the open: a FIFO without a writer then reads as an
-  // empty file instead of blocking the run.
-  const int fd = ::open(pfile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = pfile::openInput(pfile);
   if (fd < 0) {
+    const int error = errno;
     std::fprintf(out, "Can't open pfile %s!\n", pfile);
+    std::fflush(out);
+    std::fprintf(err, "%s: %s: %s\n", layout.program, pfile, std::strerror(error));
     return RxOutcome::cant_open;
   }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   const RxOutcome outcome = reportRx(layout, rx, fd, pfile, out, err);
   ::close(fd);
   return outcome;
@@ -145,6 +227,12 @@ void printLayoutReport(const Layout& layout, std::FILE* out) {
   // Each format holds at most one %i, checked when the table is compiled.
   for (const ReportLine& line : layout.report) std::fprintf(out, line.format, line.value);
 #pragma GCC diagnostic pop
+}
+
+int outputError(std::FILE* out) {
+  errno = 0;
+  if (std::fflush(out) != 0) return errno != 0 ? errno : EIO;
+  return std::ferror(out) ? EIO : 0;
 }
 
 }  // namespace torvek

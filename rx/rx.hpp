@@ -17,8 +17,8 @@ struct RxRecord {
 };
 
 // How a readrx call ended. Only `ok` leaves an Rx record that may be written
-// into a dataset.
-enum class RxOutcome { ok, cant_open, short_read, unknown_letter };
+// into a dataset. When several apply, the first in this order is reported.
+enum class RxOutcome { ok, cant_open, read_error, short_read, unknown_letter, not_finite };
 
 // The nine inputs of the Rx, as the header holds them.
 struct RxInputs {
@@ -34,24 +34,38 @@ RxInputs loadRxInputs(const Layout& layout, Bytes header);
 // start_ras is one of the letters R, L, A, P, S, I, which choose the divisor.
 bool computeRx(const RxInputs& in, RxRecord& rx);
 
+// Empty when every value of the report is finite (the End values count only
+// when `with_end`); otherwise which values are not and why, for instance
+// "the Rx is not finite (End R/L, End A/P, End S/I): the divisor norm_S is 0".
+std::string nonFiniteRx(const RxInputs& in, const RxRecord& rx, bool with_end);
+
 // "Start:\t..." and "End:\t..." lines, each coordinate a letter chosen by its
 // sign and the absolute value with one decimal (L0.0 for zero and -0.0).
 std::string startLine(const RxRecord& rx);
 std::string endLine(const RxRecord& rx);
 
 // Opens the Pfile, reads the layout's records, dumps them where the layout
-// does, computes the Rx into `rx` and prints the Rx report on `out`. A message
-// that the report cannot carry (an unknown start_ras letter) goes to `err`,
-// after `out` is flushed. An unopenable file leaves `rx` untouched.
+// does, computes the Rx into `rx` and prints the Rx report on `out`. What the
+// report cannot carry goes to `err`, after `out` is flushed, each line
+// starting with the program's name and the path: the system error of a failed
+// open or read; how many bytes a short input holds against the bytes the
+// layout reads; an unknown start_ras letter; a value that is not finite. A
+// value is blamed only when its bytes were read. An unopenable file leaves
+// `rx` untouched.
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
                  std::FILE* err);
 
-// The part of readrx after the open: reads from `fd` and reports as above.
+// The part of readrx after the open: reads from `fd` (positioned at the start
+// of the input) and reports as above.
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
                    std::FILE* err);
 
 // The layout report: one line per entry of the layout's table (nothing for a
 // layout without one).
 void printLayoutReport(const Layout& layout, std::FILE* out);
+
+// Flushes `out`: 0 when everything printed on it so far has reached its file,
+// otherwise the errno of the failed write (EIO when it is no longer known).
+int outputError(std::FILE* out);
 
 }  // namespace torvek

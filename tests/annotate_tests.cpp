@@ -4,18 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "rx/annotate.hpp"
+#include "support/builds.hpp"
+#include "support/capture.hpp"
 #include "support/files.hpp"
 #include "support/run.hpp"
 
 using namespace torvek;
+using testing_support::Build;
+using testing_support::Capture;
 using testing_support::expect_golden;
+using testing_support::kBuildA;
+using testing_support::kBuildB;
+using testing_support::kBuilds;
+using testing_support::layoutReport;
+using testing_support::mkpfile;
 using testing_support::read_file;
 using testing_support::run;
 using testing_support::RunOptions;
@@ -32,13 +44,6 @@ const std::vector<std::string> kPfileSettings{
     "start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20", "ctr_A=-12.5",
     "ctr_S=7.25",  "norm_R=1",     "norm_A=0",    "norm_S=0"};
 
-std::string contents(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
-
 // Runs annotate() with a runner that records its calls and succeeds.
 struct Annotation {
   int status;
@@ -47,17 +52,14 @@ struct Annotation {
 };
 Annotation annotateWith(RxOutcome outcome, const char* prefix) {
   Annotation a;
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  a.status = annotate(layoutB, outcome, kRx, prefix, out, err,
+  Capture out, err;
+  a.status = annotate(layoutB, outcome, kRx, prefix, out.file(), err.file(),
                       [&](const std::vector<std::string>& argv) {
                         a.calls.push_back(argv);
                         return ToolEnd{};
                       });
-  a.out = contents(out);
-  a.err = contents(err);
-  std::fclose(out);
-  std::fclose(err);
+  a.out = out.text();
+  a.err = err.text();
   return a;
 }
 
@@ -78,8 +80,8 @@ TEST(AnnotateDecisions, KindAndArgumentVectors) {
 }
 
 TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
-  for (RxOutcome outcome : {RxOutcome::cant_open, RxOutcome::short_read,
-                            RxOutcome::unknown_letter}) {
+  for (RxOutcome outcome : {RxOutcome::cant_open, RxOutcome::read_error, RxOutcome::short_read,
+                            RxOutcome::unknown_letter, RxOutcome::not_finite}) {
     const Annotation a = annotateWith(outcome, "anat");
     EXPECT_EQ(a.status, 1);
     EXPECT_TRUE(a.calls.empty());
@@ -99,13 +101,6 @@ TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
 
 namespace {
 
-struct Build {
-  char layout;  // as mkpfile names it
-  const char* exe;
-};
-const Build kBuilds[] = {{'a', TORVEK_A}, {'b', TORVEK_B}, {'c', TORVEK_C}};
-const Build& kBuildB = kBuilds[1];
-
 // A scratch directory holding a Pfile "P" of the build's layout, a bin/ with
 // the stand-in 3dNotes, and a record file for its argument vectors. Runs
 // happen in work/, which starts empty, so anything a run creates there shows.
@@ -114,27 +109,34 @@ struct Scene {
   std::string work = dir / "work";
   std::string record = dir / "args";
 
-  explicit Scene(const Build& build, std::vector<std::string> settings = kPfileSettings) {
+  explicit Scene(const Build& build, const std::vector<std::string>& settings = kPfileSettings) {
     fs::create_directories(dir / "bin");
     fs::create_directories(work);
     fs::copy_file(FAKE_3DNOTES, dir / "bin/3dNotes");
     fs::permissions(dir / "bin/3dNotes", fs::perms::owner_all);
-    std::vector<std::string> argv{MKPFILE, std::string(1, build.layout), work + "/P"};
-    argv.insert(argv.end(), settings.begin(), settings.end());
-    const RunResult made = run(argv);
-    EXPECT_EQ(made.exit_code, 0) << made.err;
+    mkpfile(build, work + "/P", settings);
   }
 
   // Runs the build in work/ with bin/ first on PATH (or PATH replaced).
   RunResult torvek(const Build& build, const std::vector<std::string>& args,
-                   std::map<std::string, std::string> env = {}) const {
+                   const std::map<std::string, std::string>& env = {}) const {
+    std::vector<std::string> argv{build.executable};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return inScene(argv, env);
+  }
+
+  // Runs `script` with sh in the same setting, $0 being the build's executable.
+  RunResult shell(const Build& build, const std::string& script) const {
+    return inScene({"sh", "-c", script, build.executable}, {});
+  }
+
+  RunResult inScene(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::string>& env) const {
     RunOptions options;
     options.cwd = work;
     options.env = {{"PATH", dir / "bin" + ":" + std::getenv("PATH")},
                    {"FAKE_TOOL_ARGS", record}};
     for (auto& [name, value] : env) options.env[name] = value;
-    std::vector<std::string> argv{build.exe};
-    argv.insert(argv.end(), args.begin(), args.end());
     return run(argv, options);
   }
 
@@ -164,17 +166,6 @@ struct Scene {
   }
 };
 
-// The layout report of a build: what a run on a missing Pfile prints after
-// its first line.
-std::string layoutReport(const Build& build) {
-  const RunResult r = run({build.exe, "/nonexistent/P"});
-  return r.out.substr(r.out.find('\n') + 1);
-}
-
-bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // Standard output from the Rx report on (the layout A record dumps precede it).
 std::string fromRxReport(const std::string& out) {
   const auto at = out.rfind("norm_R= ");
@@ -195,8 +186,9 @@ std::string niftiTool() {
 }  // namespace
 
 TEST(AnnotateAfni, EveryBuildHandsTheNoteToTheToolThenConfirmsThenReports) {
-  for (const Build& build : kBuilds) {
-    SCOPED_TRACE(build.exe);
+  for (const Build* each : kBuilds) {
+    const Build& build = *each;
+    SCOPED_TRACE(build.program);
     const Scene scene(build);
     const RunResult r = scene.torvek(build, {"-brik", "anat", "P"});
     EXPECT_EQ(r.exit_code, 0);
@@ -226,8 +218,9 @@ TEST(AnnotateAfni, HostilePrefixesReachTheToolAsOneLiteralArgument) {
 }
 
 TEST(AnnotateFailure, APrefixBeginningWithADashIsRefused) {
-  for (const Build& build : kBuilds) {
-    SCOPED_TRACE(build.exe);
+  for (const Build* each : kBuilds) {
+    const Build& build = *each;
+    SCOPED_TRACE(build.program);
     const Scene scene(build);
     for (const char* prefix : {"-a", "-x.nii"}) {
       const RunResult r = scene.torvek(build, {"-brik", prefix, "P"});
@@ -237,7 +230,7 @@ TEST(AnnotateFailure, APrefixBeginningWithADashIsRefused) {
       EXPECT_NE(r.err.find("write ./" + std::string(prefix)), std::string::npos) << r.err;
       EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
       EXPECT_NE(r.out.find("End:\tL20.0\tP12.5\tS7.2\n"), std::string::npos);
-      EXPECT_TRUE(endsWith(r.out, "---------------------------------\n" + layoutReport(build)));
+      EXPECT_TRUE(r.out.ends_with("---------------------------------\n" + layoutReport(build)));
     }
   }
 }
@@ -266,25 +259,31 @@ TEST(AnnotateFailure, AMissingFailingOrKilledToolIsAFailedRun) {
     SCOPED_TRACE(c.err);
     const RunResult r = scene.torvek(kBuildB, {"-brik", c.prefix, "P"}, c.env);
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_TRUE(endsWith(r.err, c.err)) << r.err;
+    EXPECT_TRUE(r.err.ends_with(c.err)) << r.err;
     EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
-    EXPECT_TRUE(endsWith(r.out, report)) << r.out;
+    EXPECT_TRUE(r.out.ends_with(report)) << r.out;
   }
 }
 
 TEST(AnnotateFailure, AnUndefinedRxStartsNoTool) {
-  for (const Build& build : kBuilds) {
-    SCOPED_TRACE(build.exe);
+  for (const Build* each : kBuilds) {
+    const Build& build = *each;
+    SCOPED_TRACE(build.program);
     const std::string report = layoutReport(build);
     const Scene shortHeader(build, {"size=100"});
     const Scene badLetter(build, {"start_ras=x"});
+    const Scene zeroDivisor(build, {"start_ras=S", "norm_S=0"});
+    const Scene directory(build);
+    fs::create_directory(directory.work + "/dir");
     struct Case {
       const Scene& scene;
       const char* pfile;
       const char* why;
     } cases[] = {{shortHeader, "missing", "the Pfile could not be opened"},
+                 {directory, "dir", "the Pfile could not be read"},
                  {shortHeader, "P", "the Pfile header was read short"},
-                 {badLetter, "P", "start_ras is not a known letter"}};
+                 {badLetter, "P", "start_ras is not a known letter"},
+                 {zeroDivisor, "P", "the Rx is not finite"}};
     for (const Case& c : cases) {
       const RunResult r = c.scene.torvek(build, {"-brik", "anat", c.pfile});
       EXPECT_EQ(r.exit_code, 1);
@@ -294,7 +293,7 @@ TEST(AnnotateFailure, AnUndefinedRxStartsNoTool) {
                 std::string::npos)
           << r.err;
       EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
-      EXPECT_TRUE(endsWith(r.out, report));
+      EXPECT_TRUE(r.out.ends_with(report));
     }
     const RunResult r = shortHeader.torvek(build, {"-brik", "anat", "missing"});
     expect_golden(r.out, std::string("annotate_cant_open_") + build.layout + ".txt");
@@ -303,9 +302,10 @@ TEST(AnnotateFailure, AnUndefinedRxStartsNoTool) {
 
 TEST(AnnotateNifti, RoundTripThroughTheRealNiftiTool) {
   ASSERT_NE(niftiTool(), "") << "nifti_tool is not on PATH: install Debian's nifti-bin package";
-  for (const Build& build : kBuilds) {
+  for (const Build* each : kBuilds) {
+    const Build& build = *each;
     for (const std::string file : {"func.nii", "func.nii.gz"}) {
-      SCOPED_TRACE(std::string(build.exe) + " " + file);
+      SCOPED_TRACE(std::string(build.program) + " " + file);
       const Scene scene(build);
       const std::string path = scene.work + "/" + file;
       ASSERT_EQ(run({"nifti_tool", "-make_im", "-prefix", path}).exit_code, 0);
@@ -350,4 +350,91 @@ TEST(AnnotateNifti, OddAndLongFileNamesReachTheRealTool) {
     EXPECT_NE(shown.out.find("ecode = 4, esize = 64, edata = " + kNote), std::string::npos);
     EXPECT_FALSE(fs::exists(scene.work + "/y") || fs::exists(scene.work + "/z"));
   }
+}
+
+// The note's tool is started without a shell: a prefix full of shell syntax
+// runs nothing of its own, whether the tool is missing (3dNotes) or present
+// and failing on the odd name (nifti_tool).
+TEST(AnnotateFailure, ShellSyntaxInAPrefixRunsNothingWhenTheToolFails) {
+  const Scene scene(kBuildA);
+  const std::string prefixes[] = {
+      "x;touch INJECTED;#", "x$(touch INJECTED)", "x`touch INJECTED`", "x|touch INJECTED",
+      "x.nii;touch INJECTED;#", "x.nii$(touch INJECTED)", "x.nii\ntouch INJECTED"};
+  for (const std::string& prefix : prefixes) {
+    SCOPED_TRACE(prefix);
+    const RunResult r = scene.torvek(kBuildA, {"-brik", prefix, "P"}, {{"PATH", "/usr/bin:/bin"}});
+    EXPECT_EQ(r.exit_code, 1);  // no 3dNotes here; nifti_tool finds no such file
+    EXPECT_NE(r.err.find("torvek-a: "), std::string::npos) << r.err;
+    EXPECT_EQ(scene.workFiles(), std::vector<std::string>{"P"});
+  }
+}
+
+// A report that did not reach standard output (a full disk, a closed
+// descriptor) is lost; a note written now would be written again by the rerun
+// that recovers it. So no tool starts.
+TEST(AnnotateFailure, ALostReportStartsNoTool) {
+  const Scene scene(kBuildB);
+  for (const char* redirect : {"> /dev/full", ">&-"}) {
+    SCOPED_TRACE(redirect);
+    const RunResult r = scene.shell(kBuildB, std::string("exec \"$0\" -brik anat P ") + redirect);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(scene.calls().empty());
+    EXPECT_TRUE(r.err.starts_with("torvek-b: the Rx is not written to anat+orig: its report did "
+                                  "not reach standard output\ntorvek-b: standard output: "))
+        << r.err;
+  }
+  const RunResult written = scene.shell(kBuildB, "exec \"$0\" -brik anat P > /dev/null");
+  EXPECT_EQ(written.exit_code, 0) << written.err;
+  EXPECT_EQ(scene.calls().size(), 1u);
+}
+
+// ---- Signals around the tool ----------------------------------------------
+
+// Started from a shell that ignores SIGCHLD (bash hands that on; dash does
+// not), the run still awaits the tool's end and confirms the note.
+TEST(AnnotateSignals, AnIgnoredSIGCHLDStillLetsTheToolBeAwaited) {
+  const Scene scene(kBuildB);
+  const RunResult r = scene.inScene(
+      {"bash", "-c", "trap '' CHLD; exec \"$0\" -brik anat P", kBuildB.executable}, {});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Rx info is written to anat+orig.BRIK header.\n"), std::string::npos);
+  EXPECT_EQ(scene.calls().size(), 1u);
+}
+
+// Whatever this process ignores or blocks, the tool starts with every signal
+// at its default and none blocked, and its end is awaited.
+TEST(AnnotateSignals, TheToolStartsWithDefaultSignalsAndAnEmptyMask) {
+  TempDir dir;
+  struct sigaction ignore {}, old_int {}, old_chld {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, &old_int);
+  sigaction(SIGCHLD, &ignore, &old_chld);
+  sigset_t usr1, old_mask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &usr1, &old_mask);
+
+  // grep reads the tool's own status; its output lands in a file.
+  std::fflush(stdout);
+  const int saved_stdout = dup(1);
+  const int masks_file = open((dir / "signals").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(masks_file, 1);
+  const ToolEnd end = runTool({"grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status"});
+  dup2(saved_stdout, 1);
+  close(saved_stdout);
+  close(masks_file);
+
+  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+  sigaction(SIGCHLD, &old_chld, nullptr);
+  sigaction(SIGINT, &old_int, nullptr);
+  EXPECT_EQ(end.how, ToolEnd::How::exited);
+  EXPECT_EQ(end.value, 0);
+  const std::string masks = read_file(dir / "signals");  // "SigBlk:\t<hex>\nSigIgn:\t<hex>\n"
+  ASSERT_TRUE(masks.starts_with("SigBlk:\t") && masks.find("\nSigIgn:\t") == 24) << masks;
+  EXPECT_EQ(std::stoull(masks.substr(8, 16), nullptr, 16), 0u) << masks;
+  // Bit n-1 stands for signal n. The C library keeps signals 32 and 33 for
+  // itself and its spawn always leaves them ignored; no program sees them.
+  const unsigned long long library_signals = 3ull << 31;
+  EXPECT_EQ(std::stoull(masks.substr(33, 16), nullptr, 16) & ~library_signals, 0u) << masks;
 }

@@ -1,4 +1,4 @@
-// Each tool under valgrind's memcheck on its demo input (mkpfile's defaults):
+// melvane under valgrind's memcheck on its demo input (mkpfile's defaults):
 // no invalid read or write, no use of uninitialised bytes, no leak. Skipped
 // without valgrind and in the sanitizer build, whose runtime valgrind cannot
 // run.
@@ -36,17 +36,6 @@ void demoInput(const TempDir& dir, const std::string& kind) {
 }
 
 }  // namespace
-
-TEST(Valgrind, TorvekBuildsOnTheirDemoInputs) {
-  const std::pair<const char*, const char*> builds[] = {
-      {"a", TORVEK_A}, {"b", TORVEK_B}, {"c", TORVEK_C}};
-  for (const auto& [kind, executable] : builds) {
-    SCOPED_TRACE(executable);
-    TempDir dir;
-    demoInput(dir, kind);
-    expectNoMemcheckErrors({executable, "P12345.7"}, dir);
-  }
-}
 
 TEST(Valgrind, MelvaneOnItsDemoInput) {
   TempDir dir;

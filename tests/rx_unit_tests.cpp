@@ -1,5 +1,5 @@
 // torvek's pieces: command-line parsing, coordinate formatting, the Rx
-// arithmetic and the record reads, called directly.
+// arithmetic and its diagnosis, and the record reads, called directly.
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -12,34 +12,16 @@
 #include "rx/args.hpp"
 #include "rx/header_read.hpp"
 #include "rx/rx.hpp"
+#include "support/capture.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
 
 using namespace torvek;
+using testing_support::Capture;
 using testing_support::HeaderBuilder;
 using testing_support::TempDir;
 
 namespace {
-
-// Captures what a function writes to a FILE*.
-class Capture {
- public:
-  Capture() : file_(open_memstream(&data_, &size_)) {}
-  ~Capture() {
-    if (file_) std::fclose(file_);
-    std::free(data_);
-  }
-  std::FILE* file() { return file_; }
-  std::string text() {
-    std::fflush(file_);
-    return {data_, size_};
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* file_;
-};
 
 struct Parsed {
   std::shared_ptr<std::vector<std::string>> words;  // the settings point into these
@@ -58,13 +40,11 @@ Parsed parse(std::vector<std::string> words) {
   return parsed;
 }
 
+// The usage text of a program invoked as torvek-b; its tail after the
+// program's name is the golden file the run tests also check.
 const std::string kUsage =
-    "\nReading Rx info from GE Pfile header."
-    "\nUsage: torvek-b [Options] pfile\n"
-    "\nOptions: \n"
-    "         -brik prefix  prefix of the dataset to whose header the Rx will be written.\n"
-    "         (Assumes NIFTI if prefix contains '.nii', default AFNI briks!)\n"
-    "This is version 1.0 <torvek-maintainers@pfile-tools.invalid>.\n";
+    "\nReading Rx info from GE Pfile header.\nUsage: torvek-b" +
+    testing_support::read_file(std::string(GOLDEN_DIR) + "/torvek_usage_tail.txt");
 
 }  // namespace
 
@@ -137,7 +117,7 @@ TEST(Coordinates, ZeroNegativeZeroAndNaNTakeThePositiveLetter) {
   EXPECT_EQ(endLine(rx), "End:\tLnan\tPnan\tSinf\n");
 }
 
-TEST(RxArithmetic, TheDesignedExamples) {
+TEST(RxArithmetic, StartIsTheCentreAndEndMovesAlongTheNormal) {
   RxRecord rx;
   // Axial: start S10 on a normal (0, 0, 1), 40 mm on.
   ASSERT_TRUE(computeRx({'S', 10, 50, 0, 0, 10, 0, 0, 1}, rx));
@@ -172,25 +152,69 @@ TEST(RxArithmetic, AnUnknownLetterComputesNoEnd) {
   }
 }
 
+TEST(RxDiagnosis, AFiniteRxHasNothingToSay) {
+  RxRecord rx;
+  const RxInputs in{'S', 10, 50, 0, 0, 10, 0, 0, 1};
+  ASSERT_TRUE(computeRx(in, rx));
+  EXPECT_EQ(nonFiniteRx(in, rx, true), "");
+}
+
+TEST(RxDiagnosis, NamesTheValuesThatAreNotFiniteAndWhy) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::string all_ends = "the Rx is not finite (End R/L, End A/P, End S/I): ";
+  const struct {
+    RxInputs in;
+    std::string expected;
+  } cases[] = {
+      {{'S', 10, 110, 0, 0, 0, 0, 0.5f, 0}, all_ends + "the divisor norm_S is 0"},
+      {{'I', 10, 10, 0, 0, 0, 0, 0, 0}, all_ends + "the divisor norm_S is 0"},  // 0 / 0
+      {{'A', 0, 10, 1, nan, 3, 0, 1, 0}, "the Rx is not finite (Start A/P, End A/P): ctr_A is nan"},
+      {{'R', 0, 10, -inf, 0, 0, 1, 0, 0},
+       "the Rx is not finite (Start R/L, End R/L): ctr_R is -inf"},
+      {{'P', inf, 0, 0, 0, 0, 0, 1, 0}, all_ends + "start_loc is inf"},
+      {{'L', 0, 10, 0, 0, 0, nan, 0, 0}, all_ends + "norm_R is nan"},
+      {{'A', 0, 10, 0, nan, 0, 0, 0, 0},
+       "the Rx is not finite (Start A/P, End R/L, End A/P, End S/I): ctr_A is nan; "
+       "the divisor norm_A is 0"},
+      // The inputs are finite, but end_loc - start_loc is not.
+      {{'S', -3e38f, 3e38f, 0, 0, 0, 0, 0, 1},
+       all_ends + "the slab end lies beyond the range of a float"},
+  };
+  for (const auto& c : cases) {
+    RxRecord rx;
+    ASSERT_TRUE(computeRx(c.in, rx));
+    EXPECT_EQ(nonFiniteRx(c.in, rx, true), c.expected);
+  }
+}
+
+TEST(RxDiagnosis, WithoutAnEndOnlyTheCentreCounts) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  RxRecord rx;
+  const RxInputs unknown_letter{'x', nan, 0, 0, 0, std::numeric_limits<float>::infinity(),
+                                nan, 0, 0};
+  ASSERT_FALSE(computeRx(unknown_letter, rx));
+  EXPECT_EQ(nonFiniteRx(unknown_letter, rx, false),
+            "the Rx is not finite (Start S/I): ctr_S is inf");
+}
+
 // ---- Reading records from a file ----
 
 namespace {
 
-int openFile(const std::string& path) { return ::open(path.c_str(), O_RDONLY); }
-
-struct ReadResult {
-  int status;
+struct HeaderRead {
+  pfile::ReadResult read;
   std::string messages;
   std::vector<std::byte> header;
 };
 
-ReadResult readHeaderOf(const Layout& layout, const HeaderBuilder& file) {
+HeaderRead readHeaderOf(const Layout& layout, const HeaderBuilder& file) {
   TempDir dir;
   file.write(dir / "P");
-  int fd = openFile(dir / "P");
-  ReadResult result{0, "", std::vector<std::byte>(layout.header_buffer_size, std::byte{0xAA})};
+  const int fd = ::open((dir / "P").c_str(), O_RDONLY);
+  HeaderRead result{{}, "", std::vector<std::byte>(layout.header_size, std::byte{0xAA})};
   Capture out;
-  result.status = readPFileHeader(layout, result.header, fd, out.file());
+  result.read = readPFileHeader(layout, result.header, fd, out.file());
   result.messages = out.text();
   ::close(fd);
   return result;
@@ -200,18 +224,19 @@ ReadResult readHeaderOf(const Layout& layout, const HeaderBuilder& file) {
 
 TEST(HeaderRead, AWholeHeaderReadsWithoutAMessage) {
   auto a = readHeaderOf(layoutA, HeaderBuilder(149808).put<float>(149804, 2.5f));
-  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(a.read.got, 149808u);
   EXPECT_EQ(a.messages, "");
   EXPECT_EQ(pfile::load<float>(a.header, 149804), 2.5f);
 
   auto b = readHeaderOf(layoutB, HeaderBuilder(49568 + 100));  // longer files are fine
-  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.read.got, 49568u);
   EXPECT_EQ(b.messages, "");
 }
 
 TEST(HeaderRead, OneByteShortPrintsTheImageMessageOnceAndZeroFills) {
   auto a = readHeaderOf(layoutA, HeaderBuilder(149807).fill(0, 149807, std::byte{1}));
-  EXPECT_EQ(a.status, 1);
+  EXPECT_EQ(a.read.got, 149807u);
+  EXPECT_EQ(a.read.error, 0);
   EXPECT_EQ(a.messages, "\n.Error in readMRImageHeader().");
   EXPECT_EQ(a.header[149806], std::byte{1});
   EXPECT_EQ(a.header[149807], std::byte{0});  // not the 0xAA that stood there
@@ -221,23 +246,38 @@ TEST(HeaderRead, OneByteShortPrintsTheImageMessageOnceAndZeroFills) {
   EXPECT_EQ(b.header[0], std::byte{0});
 }
 
-TEST(HeaderRead, LayoutCReadsTwoOverlappingRecords) {
-  // The series read (62488, 2104 bytes) runs 56 bytes into the image record.
+TEST(HeaderRead, LayoutCTakesTwoOverlappingRecordsFromOneRead) {
+  // The series record (62488, 2104 bytes) runs 56 bytes into the image record.
   HeaderBuilder file(64536 + 1568);
   file.put<float>(62488 + 64, 1.25f).put<float>(64536 + 392, -7.5f).put<float>(64536, 9.0f);
   auto whole = readHeaderOf(layoutC, file);
   EXPECT_EQ(whole.messages, "");
-  EXPECT_EQ(pfile::load<float>(whole.header, 64), 1.25f);
-  EXPECT_EQ(pfile::load<float>(whole.header, 2104 + 392), -7.5f);
-  EXPECT_EQ(pfile::load<float>(whole.header, 2048), 9.0f);  // image byte 0 seen from the series
-  EXPECT_EQ(pfile::load<float>(whole.header, 2104), 9.0f);
+  const RxInputs in = loadRxInputs(layoutC, whole.header);
+  EXPECT_EQ(in.start_loc, 1.25f);
+  EXPECT_EQ(in.ctr_R, -7.5f);
+  EXPECT_EQ(pfile::load<float>(whole.header, 62488 + 2048), 9.0f);  // image byte 0, seen
+                                                                     // from the series
 
   auto after_series = readHeaderOf(layoutC, HeaderBuilder(62488 + 2104));
-  EXPECT_EQ(after_series.status, 1);
   EXPECT_EQ(after_series.messages, "\n.Error in readMRImageHeader().");
-
+  auto into_overlap = readHeaderOf(layoutC, HeaderBuilder(62488 + 2104 - 1));
+  EXPECT_EQ(into_overlap.messages,
+            "\n.Error in readSeriesHeader().\n.Error in readMRImageHeader().");
   auto tiny = readHeaderOf(layoutC, HeaderBuilder(10));
   EXPECT_EQ(tiny.messages, "\n.Error in readSeriesHeader().\n.Error in readMRImageHeader().");
+}
+
+TEST(HeaderRead, AReadErrorPrintsTheShortReadMessagesAndIsReported) {
+  TempDir dir;
+  const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  std::vector<std::byte> header(layoutC.header_size, std::byte{0xAA});
+  Capture out;
+  const pfile::ReadResult read = readPFileHeader(layoutC, header, fd, out.file());
+  ::close(fd);
+  EXPECT_EQ(read.error, EISDIR);
+  EXPECT_EQ(read.got, 0u);
+  EXPECT_EQ(out.text(), "\n.Error in readSeriesHeader().\n.Error in readMRImageHeader().");
+  EXPECT_EQ(header[0], std::byte{0});
 }
 
 TEST(RecordReaders, ReadTheirLayoutsSizeFromTheCurrentPosition) {
@@ -260,32 +300,39 @@ TEST(RecordReaders, ReadTheirLayoutsSizeFromTheCurrentPosition) {
       const std::size_t size = r.sizes[l];
       SCOPED_TRACE(std::string(r.name) + " layout " + char('A' + l));
       // 7 bytes of something else first: the reader must not seek back to 0.
-      HeaderBuilder(7 + size).put<std::uint8_t>(7, 0x5A).write(dir / "whole");
+      HeaderBuilder(7 + size).put<std::uint8_t>(7, 0x5A).put<std::uint8_t>(6 + size, 0xA5)
+          .write(dir / "whole");
       HeaderBuilder(7 + size - 1).write(dir / "short");
-      std::vector<std::byte> record(size + 1, std::byte{0xAA});
-      Capture out;
+      const auto readAfterSeven = [&](const std::string& path, std::span<std::byte> record,
+                                      std::string& messages) {
+        Capture out;
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        EXPECT_EQ(::lseek(fd, 7, SEEK_SET), 7);
+        const int status = r.reader(*layouts[l], fd, record, out.file());
+        ::close(fd);
+        messages = out.text();
+        return status;
+      };
+      std::string messages;
 
-      int fd = openFile(dir / "whole");
-      ASSERT_EQ(::lseek(fd, 7, SEEK_SET), 7);
-      EXPECT_EQ(r.reader(*layouts[l], fd, record, out.file()), 0);
-      EXPECT_EQ(record[0], std::byte{0x5A});
-      EXPECT_EQ(record[size], std::byte{0});  // beyond the record: zero, never stale
-      ::close(fd);
-      EXPECT_EQ(out.text(), "");
+      // A buffer of exactly the record's size: its first and last byte.
+      std::vector<std::byte> exact(size, std::byte{0xAA});
+      EXPECT_EQ(readAfterSeven(dir / "whole", exact, messages), 0);
+      EXPECT_EQ(messages, "");
+      EXPECT_EQ(exact.front(), std::byte{0x5A});
+      EXPECT_EQ(exact.back(), std::byte{0xA5});
 
-      fd = openFile(dir / "short");
-      ASSERT_EQ(::lseek(fd, 7, SEEK_SET), 7);
-      EXPECT_NE(r.reader(*layouts[l], fd, record, out.file()), 0);
-      ::close(fd);
-      EXPECT_EQ(out.text(), r.message);
+      std::vector<std::byte> roomy(size + 1, std::byte{0xAA});
+      EXPECT_EQ(readAfterSeven(dir / "whole", roomy, messages), 0);
+      EXPECT_EQ(roomy[size], std::byte{0});  // beyond the record: zero, never stale
+
+      EXPECT_NE(readAfterSeven(dir / "short", roomy, messages), 0);
+      EXPECT_EQ(messages, r.message);
 
       // A buffer too small for the record is refused, not overrun.
-      Capture refused;
       std::vector<std::byte> small(size - 1);
-      fd = openFile(dir / "whole");
-      EXPECT_NE(r.reader(*layouts[l], fd, small, refused.file()), 0);
-      ::close(fd);
-      EXPECT_EQ(refused.text(), r.message);
+      EXPECT_NE(readAfterSeven(dir / "whole", small, messages), 0);
+      EXPECT_EQ(messages, r.message);
     }
   }
 }

@@ -1,62 +1,123 @@
-// Golden tests of the three torvek builds: whole standard output, standard
-// error and exit status of real runs on synthetic Pfiles.
+// The three torvek builds run for real on synthetic Pfiles: whole standard
+// output, standard error and exit status, grouped by kind: the designed
+// output, the routes an input can take, cut and unreadable inputs, bad
+// values in the header, standard output that cannot be written, and memory
+// errors under valgrind.
 #include <gtest/gtest.h>
+
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
+#include "hardening_checks.hpp"
+#include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/run.hpp"
 
+using hardening::cut;
+using hardening::expectCleanEnd;
+using testing_support::Build;
 using testing_support::expect_golden;
+using testing_support::kBuildA;
+using testing_support::kBuildB;
+using testing_support::kBuildC;
+using testing_support::kBuilds;
+using testing_support::layoutReport;
+using testing_support::mkpfile;
 using testing_support::read_file;
 using testing_support::run;
+using testing_support::RunOptions;
 using testing_support::RunResult;
 using testing_support::TempDir;
+using testing_support::write_file;
 
 namespace {
 
-struct Build {
-  char layout;  // as mkpfile names it
-  const char* exe;
-};
-const Build kBuilds[] = {{'a', TORVEK_A}, {'b', TORVEK_B}, {'c', TORVEK_C}};
+constexpr char kSeriesMessage[] = "\n.Error in readSeriesHeader().";
+constexpr char kImageMessage[] = "\n.Error in readMRImageHeader().";
+constexpr char kDashes[] = "---------------------------------\n";
 
-void mkpfile(const Build& build, const std::string& path, std::vector<std::string> settings = {}) {
-  std::vector<std::string> argv{MKPFILE, std::string(1, build.layout), path};
-  argv.insert(argv.end(), settings.begin(), settings.end());
-  const RunResult made = run(argv);
-  ASSERT_EQ(made.exit_code, 0) << made.err;
+// Where each layout keeps its Rx inputs in the file. Layout A: series record
+// at 144792 (start_ras 1093 into it), image record at 147352 (norm_S at 716).
+// Layout B: 46400 (120) and 47992 (156). Layout C: 62488 (465) and 64536 (412).
+struct RxPlaces {
+  std::size_t start_ras;   // file offset of the orientation letter
+  std::size_t inputs_end;  // the file length from which every Rx input is read
+};
+RxPlaces rxPlaces(const Build& build) {
+  switch (build.layout) {
+    case 'a': return {144792 + 1093, 147352 + 716 + 4};
+    case 'b': return {46400 + 120, 47992 + 156 + 4};
+    default: return {62488 + 465, 64536 + 412 + 4};
+  }
 }
 
-// The layout report of a build, which ends every layout A and B run.
-std::string layoutReport(const Build& build) {
-  if (build.layout == 'c') return "";
-  return read_file(std::string(GOLDEN_DIR) + "/layout_report_" + build.layout + ".txt");
+// The designed short-read messages of a file of `length` bytes, in read order.
+std::string shortReadMessages(const Build& build, std::size_t length) {
+  if (build.layout == 'c') {
+    return std::string(length < 62488 + 2104 ? kSeriesMessage : "") +
+           (length < 64536 + 1568 ? kImageMessage : "");
+  }
+  return length < build.full ? kImageMessage : "";
+}
+
+// The standard error line of a file of `length` bytes that is too short.
+std::string holdsLine(const Build& build, std::size_t length) {
+  return std::string(build.program) + ": P.7: the file holds " + std::to_string(length) +
+         " bytes; layout " + char(build.layout - 'a' + 'A') + " reads " +
+         std::to_string(build.full) + "\n";
 }
 
 // Standard output from "norm_R=" up to the layout report.
 std::string rxReport(const std::string& out, const Build& build) {
   const auto from = out.find("norm_R=");
   const std::string report = layoutReport(build);
-  if (from == std::string::npos || out.size() < report.size()) return "<no report>";
+  if (from == std::string::npos || !out.ends_with(report)) return "<no report>";
   return out.substr(from, out.size() - report.size() - from);
+}
+
+// Runs the build on `pfile` from `dir`, as a user would from the Pfile's folder.
+RunResult torvekIn(const Build& build, const TempDir& dir, const std::string& pfile,
+                   RunOptions options = {}) {
+  options.cwd = dir.path().string();
+  return run({build.executable, pfile}, options);
+}
+
+// Runs `script` with sh, $0 being the build's executable and $1... `args`.
+RunResult shell(const Build& build, const std::string& script,
+                const std::vector<std::string>& args = {}) {
+  std::vector<std::string> argv{"sh", "-c", script, build.executable};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    result.push_back(text.substr(at, end - at + 1));
+  }
+  return result;
 }
 
 }  // namespace
 
+// ---- The designed output ----------------------------------------------------
+
 TEST(TorvekRun, WholeOutputOfLayoutsBAndC) {
   TempDir dir;
-  for (const Build& build : {kBuilds[1], kBuilds[2]}) {
-    mkpfile(build, dir / "P00000.7");
-    const RunResult r = run({build.exe, "P00000.7"}, {.cwd = dir.path().string()});
+  for (const Build* build : {&kBuildB, &kBuildC}) {
+    mkpfile(*build, dir / "P00000.7");
+    const RunResult r = torvekIn(*build, dir, "P00000.7");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "");
-    expect_golden(r.out, std::string("torvek_") + build.layout + "_run.txt");
+    expect_golden(r.out, std::string("torvek_") + build->layout + "_run.txt");
   }
 }
 
-TEST(TorvekRun, TheDesignedRxExamplesInEveryBuild) {
+TEST(TorvekRun, AxialAndSagittalSlabsInEveryBuild) {
   TempDir dir;
   const std::string axial =
       "norm_R= 0.0000, norm_A=0.0000, norm_S=1.0000\n"
@@ -72,122 +133,373 @@ TEST(TorvekRun, TheDesignedRxExamplesInEveryBuild) {
       "Start:\tR20.0\tP0.0\tS0.0\n"
       "End:\tL20.0\tP0.0\tS0.0\n"
       "---------------------------------\n";
-  for (const Build& build : kBuilds) {
-    SCOPED_TRACE(build.exe);
-    mkpfile(build, dir / "axial", {"start_ras=S", "start_loc=10", "end_loc=50", "ctr_R=0",
-                                   "ctr_A=0", "ctr_S=10", "norm_R=0", "norm_A=0", "norm_S=1"});
-    mkpfile(build, dir / "sagittal", {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20",
-                                      "ctr_A=0", "ctr_S=0", "norm_R=1", "norm_A=0", "norm_S=0"});
-    const RunResult a = run({build.exe, dir / "axial"});
+  for (const Build* build : kBuilds) {
+    SCOPED_TRACE(build->program);
+    mkpfile(*build, dir / "axial", {"start_ras=S", "start_loc=10", "end_loc=50", "ctr_R=0",
+                                    "ctr_A=0", "ctr_S=10", "norm_R=0", "norm_A=0", "norm_S=1"});
+    mkpfile(*build, dir / "sagittal", {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20",
+                                       "ctr_A=0", "ctr_S=0", "norm_R=1", "norm_A=0", "norm_S=0"});
+    const RunResult a = run({build->executable, dir / "axial"});
     EXPECT_EQ(a.exit_code, 0);
-    EXPECT_EQ(rxReport(a.out, build), axial);
-    const RunResult s = run({build.exe, dir / "sagittal"});
-    EXPECT_EQ(rxReport(s.out, build), sagittal);
+    EXPECT_EQ(rxReport(a.out, *build), axial);
+    const RunResult s = run({build->executable, dir / "sagittal"});
+    EXPECT_EQ(s.exit_code, 0);
+    EXPECT_EQ(rxReport(s.out, *build), sagittal);
     EXPECT_TRUE(s.out.starts_with("Retrieving Rx info from pfile " + (dir / "sagittal") + "!\n"));
   }
 }
 
-TEST(TorvekRun, NegativeZeroAndNaNPrintWithThePositiveLetter) {
+TEST(TorvekRun, UsageAndUnrecognizedOptionsEndWithStatusZero) {
+  const RunResult none = run({kBuildC.executable});
+  EXPECT_EQ(none.exit_code, 0);
+  EXPECT_EQ(none.err, "");
+  expect_golden(none.out.substr(none.out.find(" [Options]")), "torvek_usage_tail.txt");
+  EXPECT_EQ(none.out, "\nReading Rx info from GE Pfile header.\nUsage: " +
+                          std::string(kBuildC.executable) +
+                          none.out.substr(none.out.find(" [Options]")));
+
+  const RunResult unknown = run({kBuildA.executable, "-x", "file"});
+  EXPECT_EQ(unknown.exit_code, 0);
+  EXPECT_TRUE(unknown.out.starts_with("Option -x is not recognized\n\nReading Rx info"));
+  EXPECT_EQ(unknown.out.find("RDB_HEADER"), std::string::npos);  // the run never started
+}
+
+// ---- Input routes: the same bytes give the same run -------------------------
+
+// A Pfile longer than its header read as a regular file, through a pipe that
+// hands it over in pieces of 997 bytes (a pipe holds at most 64 KiB, less
+// than layouts A and C read, so reads come back partial), through a FIFO, and
+// through /dev/stdin on each: the same output and status.
+TEST(TorvekInputRoutes, FilePipeAndFifoGiveTheSameRun) {
+  for (const Build* build : kBuilds) {
+    SCOPED_TRACE(build->program);
+    TempDir dir;
+    mkpfile(*build, dir / "P.7", {"size=" + std::to_string(build->full + 5000)});
+    const std::vector<std::string> args{dir / "P.7", dir / "fifo"};
+    const RunResult file = shell(*build, "exec \"$0\" /dev/stdin < \"$1\"", args);
+    EXPECT_EQ(file.exit_code, 0);
+    EXPECT_EQ(file.err, "");
+    EXPECT_NE(file.out.find("Start:\tR1.5\tP12.2\tS10.0\nEnd:\tR1.5\tA5.4\tS110.0\n"),
+              std::string::npos) << file.out;
+
+    const RunResult pipe =
+        shell(*build, "dd if=\"$1\" bs=997 2>/dev/null | \"$0\" /dev/stdin", args);
+    const RunResult fifo = shell(
+        *build, "mkfifo \"$2\" && { cat \"$1\" > \"$2\" & } && exec \"$0\" /dev/stdin < \"$2\"",
+        args);
+    for (const RunResult* other : {&pipe, &fifo}) {
+      EXPECT_EQ(other->out, file.out);
+      EXPECT_EQ(other->err, file.err);
+      EXPECT_EQ(other->exit_code, file.exit_code);
+    }
+  }
+}
+
+// A short input behaves exactly as a file of that length, whichever route
+// it takes: cut inside and between the records, and right at their ends.
+TEST(TorvekInputRoutes, ACutPipeGivesTheRunOfTheCutFile) {
+  for (const Build* build : kBuilds) {
+    TempDir dir;
+    mkpfile(*build, dir / "full");
+    const std::string valid = read_file(dir / "full");
+    for (const std::size_t length : {std::size_t{0}, std::size_t{1000}, rxPlaces(*build).start_ras,
+                                     std::size_t{64560}, build->full - 1}) {
+      if (length >= build->full) continue;
+      SCOPED_TRACE(std::string(build->program) + " cut to " + std::to_string(length));
+      write_file(dir / "P.7", cut(valid, length));
+      const RunResult file = shell(*build, "exec \"$0\" /dev/stdin < \"$1\"", {dir / "P.7"});
+      const RunResult pipe = shell(*build, "cat \"$1\" | \"$0\" /dev/stdin", {dir / "P.7"});
+      EXPECT_EQ(file.exit_code, 1);
+      EXPECT_EQ(pipe.out, file.out);
+      EXPECT_EQ(pipe.err, file.err);
+      EXPECT_EQ(pipe.exit_code, file.exit_code);
+    }
+  }
+}
+
+// Character devices: /dev/null reads as an empty file, /dev/zero as a file
+// of zeros longer than the header.
+TEST(TorvekInputRoutes, CharacterDevicesReadLikeFilesOfTheSameBytes) {
+  for (const Build* build : kBuilds) {
+    SCOPED_TRACE(build->program);
+    TempDir dir;
+    write_file(dir / "empty", "");
+    write_file(dir / "zeros", std::string(build->full + 10, '\0'));
+    const std::string via_stdin = "exec \"$0\" /dev/stdin < \"$1\"";
+    const RunResult null_device = shell(*build, via_stdin, {"/dev/null"});
+    const RunResult empty = shell(*build, via_stdin, {dir / "empty"});
+    EXPECT_EQ(null_device.out, empty.out);
+    EXPECT_EQ(null_device.err, empty.err);
+    EXPECT_EQ(null_device.exit_code, 1);
+    const RunResult zero_device = shell(*build, via_stdin, {"/dev/zero"});
+    const RunResult zeros = shell(*build, via_stdin, {dir / "zeros"});
+    EXPECT_EQ(zero_device.out, zeros.out);
+    EXPECT_EQ(zero_device.err, zeros.err);
+    EXPECT_EQ(zero_device.exit_code, zeros.exit_code);
+  }
+}
+
+// ---- Cut, empty, unreadable and unopenable inputs ---------------------------
+
+namespace {
+
+// A file cut to any length reports what the same file padded with zeros
+// reports, plus the designed short-read messages on standard output and, on
+// standard error, how many bytes it holds. Values it does not hold are never
+// blamed: not the orientation letter of a file cut before it, not a divisor
+// it did not read.
+void checkCuts(const Build& build, std::initializer_list<std::size_t> boundaries) {
+  TempDir scratch;
+  mkpfile(build, scratch / "valid");
+  const std::string valid = read_file(scratch / "valid");
+  ASSERT_EQ(valid.size(), build.full);
+  const RxPlaces places = rxPlaces(build);
+  for (const std::size_t length : hardening::cutLengths(build.full, 24, boundaries)) {
+    const std::string what = std::string(build.program) + ", file cut to " +
+                             std::to_string(length) + " bytes";
+    TempDir cut_dir, padded_dir;
+    write_file(cut_dir / "P.7", cut(valid, length));
+    write_file(padded_dir / "P.7", cut(cut(valid, length), build.full));
+    const RunResult r = torvekIn(build, cut_dir, "P.7");
+    const RunResult padded = torvekIn(build, padded_dir, "P.7");
+    expectCleanEnd(r, what);
+    expectCleanEnd(padded, what + " (padded)");
+
+    const std::string messages = shortReadMessages(build, length);
+    const std::size_t first_line = padded.out.find('\n') + 1;
+    EXPECT_EQ(r.out, padded.out.substr(0, first_line) + messages + padded.out.substr(first_line))
+        << what;
+    if (length >= build.full) {
+      EXPECT_EQ(r.err, padded.err) << what;
+      EXPECT_EQ(r.exit_code, padded.exit_code) << what;
+      if (length == build.full) {
+        EXPECT_EQ(r.exit_code, 0) << what << "\n" << r.err;
+      }
+      continue;
+    }
+    EXPECT_EQ(r.exit_code, 1) << what;
+    std::string expected_err = holdsLine(build, length);
+    for (const std::string& line : lines(padded.err)) {
+      const bool about_letter = line.find(": start_ras is ") != std::string::npos;
+      if (about_letter ? length > places.start_ras : length >= places.inputs_end) {
+        expected_err += line;
+      }
+    }
+    EXPECT_EQ(r.err, expected_err) << what;
+    if (length <= places.start_ras) {
+      EXPECT_EQ(r.err, holdsLine(build, length)) << what;
+      EXPECT_EQ(r.out.find("End:"), std::string::npos) << what;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(TorvekCutInputs, LayoutAReadsLikeTheZeroPaddedFile) {
+  checkCuts(kBuildA, {0, 142832, 144792, 147352, 149808});
+}
+TEST(TorvekCutInputs, LayoutBReadsLikeTheZeroPaddedFile) {
+  checkCuts(kBuildB, {0, 45272, 46400, 47992, 49568});
+}
+TEST(TorvekCutInputs, LayoutCReadsLikeTheZeroPaddedFile) {
+  checkCuts(kBuildC, {0, 62488, 64536, 64592, 66104});
+}
+
+// An empty file, a directory and a FIFO nobody writes to all read as
+// nothing: the same standard output as an empty file, status 1, and no wait
+// for a writer. The directory's read error is named on standard error.
+TEST(TorvekBadInputs, EmptyFileDirectoryAndFifoReadAsNothing) {
+  for (const Build* build : kBuilds) {
+    TempDir empty_dir, directory_dir, fifo_dir;
+    write_file(empty_dir / "P.7", "");
+    const RunResult empty = torvekIn(*build, empty_dir, "P.7");
+    expectCleanEnd(empty, build->program);
+    EXPECT_EQ(empty.exit_code, 1);
+    EXPECT_EQ(empty.err, holdsLine(*build, 0));
+    EXPECT_TRUE(empty.out.starts_with("Retrieving Rx info from pfile P.7!\n" +
+                                      shortReadMessages(*build, 0))) << empty.out;
+    EXPECT_TRUE(empty.out.ends_with(kDashes + layoutReport(*build))) << empty.out;
+
+    std::filesystem::create_directory(directory_dir / "P.7");
+    const RunResult directory = torvekIn(*build, directory_dir, "P.7");
+    expectCleanEnd(directory, build->program);
+    EXPECT_EQ(directory.exit_code, 1);
+    EXPECT_EQ(directory.out, empty.out);
+    EXPECT_EQ(directory.err, std::string(build->program) + ": P.7: Is a directory\n");
+
+    ASSERT_EQ(mkfifo((fifo_dir / "P.7").c_str(), 0600), 0);
+    const RunResult fifo =
+        torvekIn(*build, fifo_dir, "P.7", {.timeout = std::chrono::seconds(10)});
+    expectCleanEnd(fifo, build->program);
+    EXPECT_EQ(fifo.exit_code, 1);
+    EXPECT_EQ(fifo.out, empty.out);
+    EXPECT_EQ(fifo.err, empty.err);
+  }
+}
+
+// A path that does not exist, or that runs through a regular file: the open
+// message and the layout report on standard output, the path and the system
+// error on standard error, status 1.
+TEST(TorvekBadInputs, UnopenablePathsAreNamedWithTheSystemError) {
+  for (const Build* build : kBuilds) {
+    TempDir dir;
+    write_file(dir / "file", "not a directory\n");
+    for (const auto& [path, error] :
+         {std::pair{"missing/P.7", "No such file or directory"},
+          std::pair{"P.7", "No such file or directory"},
+          std::pair{"file/sub", "Not a directory"}}) {
+      const RunResult r = torvekIn(*build, dir, path);
+      expectCleanEnd(r, build->program + std::string(" ") + path);
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.out, "Can't open pfile " + std::string(path) + "!\n" + layoutReport(*build));
+      EXPECT_EQ(r.err, std::string(build->program) + ": " + path + ": " + error + "\n");
+    }
+  }
+}
+
+// ---- Bad values in the header ------------------------------------------------
+
+TEST(TorvekBadValues, AnUnknownStartLetterLeavesOutTheEndLine) {
   TempDir dir;
-  const Build& b = kBuilds[1];
-  mkpfile(b, dir / "P", {"start_ras=A", "start_loc=0", "end_loc=0", "ctr_R=-0", "ctr_A=nan",
-                         "ctr_S=-0", "norm_R=-0.5", "norm_A=1", "norm_S=0.123456"});
-  const RunResult r = run({b.exe, dir / "P"});
-  EXPECT_EQ(rxReport(r.out, b),
+  for (const Build* build : kBuilds) {
+    for (const auto& [setting, shown] : {std::pair{"start_ras=s", "'s'"},
+                                         std::pair{"start_ras=\x01", "0x01"}}) {
+      mkpfile(*build, dir / "P.7", {setting});
+      const RunResult r = torvekIn(*build, dir, "P.7");
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(rxReport(r.out, *build),
+                "norm_R= 0.0000, norm_A=0.1736, norm_S=0.9848\n"
+                "---------------------------------\n"
+                " \tR/L\tA/P\tS/I\n"
+                "Start:\tR1.5\tP12.2\tS10.0\n"
+                "---------------------------------\n");
+      EXPECT_EQ(r.err, std::string(build->program) + ": P.7: start_ras is " + shown +
+                           ", not one of R, L, A, P, S, I; the slab end is not computed\n");
+    }
+  }
+}
+
+// A zero divisor, or NaN or an infinity in the header: the report as
+// designed, then on standard error which values are not finite and why;
+// status 1.
+TEST(TorvekBadValues, ANonFiniteRxIsAFailureThatSaysWhy) {
+  TempDir dir;
+  for (const Build* build : kBuilds) {
+    SCOPED_TRACE(build->program);
+    mkpfile(*build, dir / "P.7", {"start_ras=S", "norm_S=0"});
+    const RunResult zero = torvekIn(*build, dir, "P.7");
+    EXPECT_EQ(zero.exit_code, 1);
+    EXPECT_NE(zero.out.find("Start:\tR1.5\tP12.2\tS10.0\nEnd:\tLnan\tAinf\tSnan\n" +
+                            std::string(kDashes)),
+              std::string::npos) << zero.out;
+    EXPECT_EQ(zero.err, std::string(build->program) +
+                            ": P.7: the Rx is not finite (End R/L, End A/P, End S/I): "
+                            "the divisor norm_S is 0\n");
+  }
+
+  // Negative zero and NaN take the positive letter.
+  mkpfile(kBuildB, dir / "P.7", {"start_ras=A", "start_loc=0", "end_loc=0", "ctr_R=-0",
+                                 "ctr_A=nan", "ctr_S=-0", "norm_R=-0.5", "norm_A=1",
+                                 "norm_S=0.123456"});
+  const RunResult nan = torvekIn(kBuildB, dir, "P.7");
+  EXPECT_EQ(rxReport(nan.out, kBuildB),
             "norm_R= -0.5000, norm_A=1.0000, norm_S=0.1235\n"
             "---------------------------------\n"
             " \tR/L\tA/P\tS/I\n"
             "Start:\tL0.0\tPnan\tS0.0\n"
             "End:\tL0.0\tPnan\tS0.0\n"
             "---------------------------------\n");
+  EXPECT_EQ(nan.exit_code, 1);
+  EXPECT_EQ(nan.err, "torvek-b: P.7: the Rx is not finite (Start A/P, End A/P): ctr_A is nan\n");
 }
 
-TEST(TorvekRun, UsageAndUnrecognizedOptionsEndWithStatusZero) {
-  const RunResult none = run({TORVEK_C});
-  EXPECT_EQ(none.exit_code, 0);
-  expect_golden(none.out.substr(none.out.find(" [Options]")), "torvek_usage_tail.txt");
-  EXPECT_EQ(none.out, "\nReading Rx info from GE Pfile header.\nUsage: " + std::string(TORVEK_C) +
-                          none.out.substr(none.out.find(" [Options]")));
+// Random bytes of random lengths (fixed seed), half of them with the letter
+// P so that the slab end is computed from random floats (NaN, infinities,
+// the largest magnitudes), the other half with the unknown letter 0x7F. No
+// run crashes; the status and standard error agree with what was read.
+TEST(TorvekBadValues, RandomBytesEndCleanlyWithTheStatusOfWhatWasRead) {
+  std::mt19937 random(20260108);
+  for (const Build* build : kBuilds) {
+    const std::size_t letter_at = rxPlaces(*build).start_ras;
+    for (int i = 0; i < 8; ++i) {
+      const std::size_t length =
+          i % 4 == 0 ? build->full
+                     : std::uniform_int_distribution<std::size_t>(0, build->full + 64)(random);
+      std::string bytes(length, '\0');
+      for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+      const bool known = i % 2 == 1;
+      if (length > letter_at) bytes[letter_at] = known ? 'P' : '\x7f';
 
-  const RunResult unknown = run({TORVEK_A, "-x", "file"});
-  EXPECT_EQ(unknown.exit_code, 0);
-  EXPECT_TRUE(unknown.out.starts_with("Option -x is not recognized\n\nReading Rx info"));
-  EXPECT_EQ(unknown.out.find("RDB_HEADER"), std::string::npos);  // the run never started
-}
-
-TEST(TorvekRun, AnUnopenablePfileStillEndsWithTheLayoutReport) {
-  for (const Build& build : kBuilds) {
-    const RunResult r = run({build.exe, "/nonexistent/P12345.7"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, "Can't open pfile /nonexistent/P12345.7!\n" + layoutReport(build));
-    EXPECT_EQ(r.err, "");
-  }
-}
-
-TEST(TorvekRun, ShortHeadersPrintTheReadMessageAndFail) {
-  TempDir dir;
-  const Build& a = kBuilds[0];
-  mkpfile(a, dir / "full", {"size=149808"});
-  EXPECT_EQ(run({a.exe, dir / "full"}).out.find("Error in"), std::string::npos);
-
-  mkpfile(a, dir / "short", {"size=149807"});
-  const RunResult one_short = run({a.exe, dir / "short"});
-  EXPECT_EQ(one_short.exit_code, 1);
-  const std::string message = "\n.Error in readMRImageHeader().";
-  const auto at = one_short.out.find(message);
-  ASSERT_NE(at, std::string::npos);
-  EXPECT_EQ(one_short.out.find(message, at + 1), std::string::npos);  // once
-  EXPECT_TRUE(one_short.out.ends_with(layoutReport(a)));
-
-  const Build& c = kBuilds[2];
-  mkpfile(c, dir / "series_only", {"size=64592"});
-  const RunResult series_only = run({c.exe, dir / "series_only"});
-  EXPECT_EQ(series_only.exit_code, 1);
-  EXPECT_EQ(series_only.out.find("readSeriesHeader"), std::string::npos);
-  EXPECT_NE(series_only.out.find(message + "norm_R= "), std::string::npos);  // no newline after
-}
-
-TEST(TorvekRun, AnUnknownStartLetterLeavesOutTheEndLine) {
-  TempDir dir;
-  for (const Build& build : kBuilds) {
-    for (const auto& [setting, shown] : {std::pair{"start_ras=s", "'s'"},
-                                         std::pair{"start_ras=\x01", "0x01"}}) {
-      mkpfile(build, dir / "P", {setting});
-      const RunResult r = run({build.exe, dir / "P"});
-      EXPECT_EQ(r.exit_code, 1);
-      EXPECT_EQ(rxReport(r.out, build),
-                "norm_R= 0.0000, norm_A=0.1736, norm_S=0.9848\n"
-                "---------------------------------\n"
-                " \tR/L\tA/P\tS/I\n"
-                "Start:\tR1.5\tP12.2\tS10.0\n"
-                "---------------------------------\n");
-      EXPECT_NE(r.err.find(std::string("start_ras is ") + shown), std::string::npos) << r.err;
-      EXPECT_TRUE(r.err.starts_with(std::string("torvek-") + build.layout + ": ")) << r.err;
+      TempDir dir;
+      write_file(dir / "P.7", bytes);
+      const RunResult r = torvekIn(*build, dir, "P.7");
+      const std::string what = std::string(build->program) + ", random file " +
+                               std::to_string(i) + " of " + std::to_string(length) + " bytes";
+      expectCleanEnd(r, what);
+      const bool complete = length >= build->full;
+      const std::string letter_line = std::string(build->program) +
+                                      ": P.7: start_ras is 0x7F, not one of R, L, A, P, S, I; "
+                                      "the slab end is not computed\n";
+      EXPECT_TRUE(r.out.starts_with("Retrieving Rx info from pfile P.7!\n" +
+                                    shortReadMessages(*build, length))) << what;
+      EXPECT_TRUE(r.out.ends_with(kDashes + layoutReport(*build))) << what;
+      if (!complete) {
+        EXPECT_EQ(r.exit_code, 1) << what;
+        EXPECT_TRUE(r.err.starts_with(holdsLine(*build, length))) << what;
+      } else if (!known) {
+        EXPECT_EQ(r.exit_code, 1) << what;
+        EXPECT_TRUE(r.err.starts_with(letter_line)) << what;
+      } else {
+        EXPECT_EQ(r.exit_code, r.err.empty() ? 0 : 1) << what;
+        EXPECT_TRUE(r.err.empty() || r.err.find(": P.7: the Rx is not finite (") !=
+                                         std::string::npos) << what << "\n" << r.err;
+      }
+      EXPECT_EQ(r.out.find("\nEnd:\t") != std::string::npos, known && length > letter_at) << what;
     }
   }
 }
 
-TEST(TorvekRun, ADirectoryAsPfileReadsShort) {
+// ---- Standard output that cannot be written ---------------------------------
+
+TEST(TorvekUnwritableOutput, AFullOrClosedStandardOutputIsAFailure) {
   TempDir dir;
-  const RunResult r = run({TORVEK_B, dir.path().string()});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("\n.Error in readMRImageHeader()."), std::string::npos);
-  EXPECT_TRUE(r.out.ends_with(layoutReport(kBuilds[1])));
+  mkpfile(kBuildB, dir / "P.7");
+  const RunResult full = shell(kBuildB, "exec \"$0\" \"$1\" > /dev/full", {dir / "P.7"});
+  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_EQ(full.err, "torvek-b: standard output: No space left on device\n");
+  const RunResult closed = shell(kBuildB, "exec \"$0\" \"$1\" >&-", {dir / "P.7"});
+  EXPECT_EQ(closed.exit_code, 1);
+  EXPECT_TRUE(closed.err.starts_with("torvek-b: standard output: ")) << closed.err;
 }
 
-TEST(TorvekRun, AFifoWithoutAWriterDoesNotHang) {
-  TempDir dir;
-  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-  const RunResult r = run({TORVEK_C, dir / "fifo"}, {.timeout = std::chrono::seconds(10)});
-  EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(r.exit_code, 1);
+TEST(TorvekUnwritableOutput, AUsageTextThatCannotBeWrittenIsAFailure) {
+  const RunResult full = shell(kBuildB, "exec \"$0\" > /dev/full");
+  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_EQ(full.err, "torvek-b: standard output: No space left on device\n");
+  const RunResult unknown = shell(kBuildB, "exec \"$0\" -x file > /dev/full");
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(shell(kBuildB, "exec \"$0\" > /dev/null").exit_code, 0);
 }
 
-TEST(TorvekRun, AFullStandardOutputIsAFailure) {
-  TempDir dir;
-  mkpfile(kBuilds[1], dir / "P");
-  const RunResult r = run({"sh", "-c", std::string("exec \"$0\" \"$1\" > /dev/full"), TORVEK_B,
-                           dir / "P"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("torvek-b: "), std::string::npos) << r.err;
+// ---- Memory errors ------------------------------------------------------------
+
+// Each build under valgrind's memcheck on its demo input (mkpfile's
+// defaults): no invalid read or write, no use of uninitialised bytes, no
+// leak. Skipped without valgrind and in the sanitizer build, whose runtime
+// valgrind cannot run.
+TEST(TorvekMemory, ValgrindFindsNothingOnTheDemoInputs) {
+  if (TORVEK_SANITIZED) GTEST_SKIP() << "valgrind does not run sanitizer builds";
+  if (std::string(VALGRIND).empty()) GTEST_SKIP() << "valgrind is not installed";
+  for (const Build* build : kBuilds) {
+    SCOPED_TRACE(build->program);
+    TempDir dir;
+    mkpfile(*build, dir / "P12345.7");
+    const RunResult r =
+        run({VALGRIND, "--error-exitcode=1", "--leak-check=full", build->executable, "P12345.7"},
+            {.cwd = dir.path().string(), .timeout = std::chrono::seconds(120)});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("ERROR SUMMARY: 0 errors"), std::string::npos) << r.err;
+  }
 }
