@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/format_check.hpp"
+
 namespace dump {
 namespace {
 
@@ -41,15 +43,16 @@ constexpr std::size_t width(Kind kind) {
   return 0;
 }
 
-// The one conversion a format must carry for a field of this kind.
+// The one conversion a format must carry for a field of this kind, named by
+// its length modifier and letter.
 constexpr std::string_view conversion(Kind kind) {
   switch (kind) {
-    case Kind::f32: return "%f";
-    case Kind::s16: case Kind::u16: case Kind::s32: return "%i";
-    case Kind::u32: case Kind::s64: return "%ld";
-    case Kind::u64: return "%lu";
-    case Kind::chr: return "%c";
-    case Kind::text: return "%s";
+    case Kind::f32: return "f";
+    case Kind::s16: case Kind::u16: case Kind::s32: return "i";
+    case Kind::u32: case Kind::s64: return "ld";
+    case Kind::u64: return "lu";
+    case Kind::chr: return "c";
+    case Kind::text: return "s";
     case Kind::label: return "";
   }
   return "";
@@ -76,8 +79,11 @@ struct Field {
       return;
     }
     if (percent != colon + 1) throw "the conversion follows the colon";
-    if (text.substr(percent, want.size()) != want || text.substr(percent + want.size()) != "\n") {
-      throw "format does not fit the field's kind";
+    if (!pfile::conversionsFit(text, {want})) throw "format does not fit the field's kind";
+    // Nothing between the conversion and the newline: texts are printed by
+    // position, the label, then the text, then the newline.
+    if (text.size() != percent + 1 + want.size() + 1 || !text.ends_with('\n')) {
+      throw "the line ends right after its conversion";
     }
     if (o % (k == Kind::chr || k == Kind::text ? 1 : width(k)) != 0) throw "numeric fields are naturally aligned";
     label_length = percent;

@@ -11,28 +11,25 @@
 #include <string_view>
 
 #include "common/bytes.hpp"
+#include "common/format_check.hpp"
 
 namespace torvek {
 
 using pfile::Bytes;
 
-// One line of the layout report: a format with at most one %i, and its value.
+// One line of the layout report: a fixed text, or a format with one %i and
+// its value. The formats are checked when the table is compiled.
 struct ReportLine {
   const char* format;
-  int value;
+  int value = 0;
 
-  consteval ReportLine(const char* f, int v = 0) : format(f), value(v) {
-    if (count_conversions(f) > 1) throw "a report line carries at most one %i";
-  }
-  // Counts '%' conversions; "%i" is the only one the report uses.
-  static consteval int count_conversions(std::string_view f) {
-    int count = 0;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-      if (f[i] != '%') continue;
-      if (i + 1 >= f.size() || f[i + 1] != 'i') throw "the only conversion allowed is %i";
-      ++count;
+  consteval ReportLine(const char* f) : format(f) {
+    if (!pfile::conversionsFit(f, std::initializer_list<std::string_view>{})) {
+      throw "a line without a value converts nothing";
     }
-    return count;
+  }
+  consteval ReportLine(const char* f, int v) : format(f), value(v) {
+    if (!pfile::conversionsFit(f, {"i"})) throw "a line with a value carries exactly one %i";
   }
 };
 
