@@ -64,7 +64,7 @@ const std::string kUsage =
     "\nOptions: \n"
     "         -brik prefix  prefix of the dataset to whose header the Rx will be written.\n"
     "         (Assumes NIFTI if prefix contains '.nii', default AFNI briks!)\n"
-    "This is version 1.0 <torvek-maintainers@pfile-tools.invalid>.\n";
+    "This is version 1.0 <maintainers@torvek-melvane.invalid>.\n";
 
 }  // namespace
 
