@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what lands there:
-# exactly the four tools in bin/ and their two pages in share/man/man1/; the
-# installed torvek-b and melvane run; every page renders with groff's
-# warnings all on and without a word on standard error.
+# exactly the four tools in bin/ and their pages in share/man/man1/ (torvek's
+# under each build's name too); the installed torvek-b and melvane run; every
+# page passes mandoc's lint and renders with groff's warnings all on, without
+# a word on standard error; `man torvek-b` opens the torvek page.
 #   install_test.sh CMAKE BUILD_DIR MKPFILE
 set -euo pipefail
 cmake=$1 build=$(cd "$2" && pwd) mkpfile=$3
@@ -25,7 +26,7 @@ fi
 listing() { (cd "$1" 2>/dev/null && ls -A | tr '\n' ' '); }
 [ "$(listing "$prefix/bin")" = "melvane torvek-a torvek-b torvek-c " ] ||
   fail "bin/ holds: $(listing "$prefix/bin")"
-[ "$(listing "$prefix/share/man/man1")" = "melvane.1 torvek.1 " ] ||
+[ "$(listing "$prefix/share/man/man1")" = "melvane.1 torvek-a.1 torvek-b.1 torvek-c.1 torvek.1 " ] ||
   fail "share/man/man1/ holds: $(listing "$prefix/share/man/man1")"
 [ "$(listing "$prefix")" = "bin share " ] || fail "the prefix holds: $(listing "$prefix")"
 
@@ -56,11 +57,15 @@ cmp -s "$header" "$header.hdr" || fail "the header copy differs from the header"
 [ -f "$work/E01234S005P23456.7" ] || fail "no summary E01234S005P23456.7: $(listing "$work")"
 
 # Manual pages: the usual sections, a synopsis for each installed program,
-# and a clean rendering.
-if ! command -v groff >/dev/null; then
-  fail "groff is not installed (scripts/install-deps installs it)"
+# a clean lint and rendering, and each program's name opening its page.
+missing_tools=""
+for tool in groff mandoc man; do
+  command -v "$tool" >/dev/null || missing_tools+=" $tool"
+done
+if [ -n "$missing_tools" ]; then
+  fail "not installed:$missing_tools (./scripts/test installs them)"
 else
-  for page in "$prefix"/share/man/man1/*.1; do
+  for page in "$prefix"/share/man/man1/melvane.1 "$prefix"/share/man/man1/torvek.1; do
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
       grep -q "^\.SH $section\$" "$page" || fail "$(basename "$page") has no $section section"
     done
@@ -69,6 +74,18 @@ else
     if [ "$status" -ne 0 ] || [ -s "$tmp/groff.err" ]; then
       fail "groff on $(basename "$page") (status $status): $(cat "$tmp/groff.err")"
     fi
+    status=0
+    mandoc -T lint -W warning "$page" >"$tmp/mandoc.out" 2>&1 || status=$?
+    if [ "$status" -ne 0 ] || [ -s "$tmp/mandoc.out" ]; then
+      fail "mandoc lint on $(basename "$page") (status $status): $(cat "$tmp/mandoc.out")"
+    fi
+  done
+  # The manual pager resolves the link pages through the installed tree.
+  show() { MANPATH="$prefix/share/man" MANWIDTH=80 man "$1" 2>&1; }
+  show torvek >"$tmp/torvek.man"
+  grep -q "torvek-b" "$tmp/torvek.man" || fail "man torvek: $(head -3 "$tmp/torvek.man")"
+  for name in torvek-a torvek-b torvek-c; do
+    show "$name" | cmp -s - "$tmp/torvek.man" || fail "man $name does not show the torvek page"
   done
   for program in "$prefix"/bin/*; do
     name=$(basename "$program")
