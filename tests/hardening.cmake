@@ -13,7 +13,7 @@ else()
 endif()
 
 pfile_test(hardening_tests
-  SOURCES hardening_torvek.cpp hardening_melvane.cpp hardening_valgrind.cpp
+  SOURCES hardening_torvek.cpp hardening_valgrind.cpp
   DEFS TORVEK_A="$<TARGET_FILE:torvek-a>" TORVEK_B="$<TARGET_FILE:torvek-b>"
        TORVEK_C="$<TARGET_FILE:torvek-c>" MELVANE="$<TARGET_FILE:melvane>"
        VALGRIND="${PFILE_VALGRIND}" HARDENING_SANITIZED=${hardening_sanitized})
