@@ -1,7 +1,7 @@
-# Hardening: the real executables on bad input (cut files at every record
-# boundary, empty files, directories, missing paths, FIFOs, random bytes) and
-# in places where melvane cannot write; valgrind's memcheck on the demo inputs
-# when valgrind is installed and the build has no sanitizers.
+# Hardening: torvek on bad input (cut files at every record boundary, empty
+# files, directories, missing paths, FIFOs, random bytes; melvane's own are in
+# its run tests); valgrind's memcheck on the demo inputs when valgrind is
+# installed and the build has no sanitizers.
 find_program(PFILE_VALGRIND valgrind)
 if(NOT PFILE_VALGRIND)
   set(PFILE_VALGRIND "")
