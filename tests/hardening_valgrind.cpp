@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/run.hpp"
 
@@ -30,11 +31,6 @@ void expectNoMemcheckErrors(const std::vector<std::string>& command, const TempD
   EXPECT_NE(r.err.find("ERROR SUMMARY: 0 errors"), std::string::npos) << r.err;
 }
 
-void demoInput(const TempDir& dir, const std::string& kind) {
-  const RunResult made = run({MKPFILE, kind, dir / "P12345.7"});
-  ASSERT_EQ(made.exit_code, 0) << made.err;
-}
-
 }  // namespace
 
 TEST(Valgrind, TorvekBuildsOnTheirDemoInputs) {
@@ -43,13 +39,13 @@ TEST(Valgrind, TorvekBuildsOnTheirDemoInputs) {
   for (const auto& [kind, executable] : builds) {
     SCOPED_TRACE(executable);
     TempDir dir;
-    demoInput(dir, kind);
+    testing_support::mkpfile(kind, dir / "P12345.7");
     expectNoMemcheckErrors({executable, "P12345.7"}, dir);
   }
 }
 
 TEST(Valgrind, MelvaneOnItsDemoInput) {
   TempDir dir;
-  demoInput(dir, "rev20");
+  testing_support::mkpfile("rev20", dir / "P12345.7");
   expectNoMemcheckErrors({MELVANE, "P12345.7"}, dir);
 }
