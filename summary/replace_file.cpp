@@ -17,9 +17,9 @@ namespace {
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The named temporary that a cleanup signal removes; "armed" only while one
-// exists. Changed only with the cleanup signals blocked, so the handler never
-// sees it half-set.
+// The named temporary that a cleanup signal removes (the run writes one output
+// at a time, so there is at most one); "armed" only while it exists. Changed
+// only with the cleanup signals blocked, so the handler never sees it half-set.
 int cleanup_dir = -1;
 char cleanup_name[16];
 volatile std::sig_atomic_t cleanup_armed = 0;
