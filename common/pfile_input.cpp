@@ -8,10 +8,8 @@
 
 namespace pfile {
 
-int openInput(const char* path) { return openInputAt(AT_FDCWD, path); }
-
-int openInputAt(int dir, const char* name) {
-  const int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+int openInput(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return -1;
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {

@@ -15,9 +15,6 @@ namespace pfile {
 // a writer opens at once and then reads as empty; reads after it block as
 // usual. Returns the descriptor, or -1 with errno set.
 int openInput(const char* path);
-// The same for `name` relative to the open directory `dir` (or AT_FDCWD), so
-// that a path longer than PATH_MAX opens through its directory.
-int openInputAt(int dir, const char* name);
 
 // What a read delivered: `got` bytes, and `error` 0 when it stopped only
 // because the input ended (or the count was reached), else the errno of the

@@ -3,13 +3,15 @@
 //   melvane pfile
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "common/pfile_input.hpp"
 #include "summary/header_input.hpp"
 #include "summary/outputs.hpp"
-#include "summary/path_at.hpp"
 
 namespace {
 
@@ -17,35 +19,76 @@ namespace {
 // read leaves zeros after the bytes that came.
 std::byte header[melvane::kHeaderSize];
 
-}  // namespace
+// Why the header did not arrive whole ("" when it did).
+std::string shortfall(const pfile::ReadResult& read) {
+  if (read.error != 0) return std::string("cannot read the header: ") + std::strerror(read.error);
+  if (read.got == melvane::kHeaderSize) return "";
+  return "the header is " + std::to_string(read.got) + " bytes, shorter than " +
+         std::to_string(melvane::kHeaderSize);
+}
 
-int main(int argc, char** argv) {
+// Reads the header of `path`, checks it and writes both outputs. Returns the
+// run's exit status.
+int summarise(const std::string& path) {
   using namespace melvane;
-  BigEndian = 0;
-  if (argc < 2) {
-    std::fputs("usage: melvane pfile\n", stderr);
-    return 1;
-  }
-  const std::string path = argv[1];
-
-  const PathAt at(path);  // a path longer than PATH_MAX opens through its directory
-  if (!at.ok()) errno = at.error();
-  const int input = at.ok() ? pfile::openInputAt(at.dir(), at.name()) : -1;
+  const int input = pfile::openInput(path.c_str());
   if (input < 0) {
+    const int err = errno;
     std::perror("U Turkey...");
     std::printf("input file= %s\n", path.c_str());
+    reportProblem(path, std::strerror(err));
     return 1;
   }
-  if (pfile::readAt(input, 0, header).got < kHeaderSize) std::printf("read header too short =%d\n", 1);
+  const pfile::ReadResult read = pfile::readAt(input, 0, header);
+  const std::string missing = shortfall(read);
+  if (!missing.empty()) std::printf("read header too short =%d\n", 1);
 
   SwapEndian = detectSwapEndian(header);
   if (!revisionAccepted(header)) {
     std::fflush(stdout);
     std::fprintf(stderr, "Oops!  Wrong rev recon: file rev = %f\n",
                  static_cast<double>(revisionOf(header)));
+    reportProblem(path, (missing.empty() ? "" : missing + "; ") +
+                            "not a revision 20.006 header, nothing written");
+    close(input);
     return 1;
   }
 
-  if (const int status = writeHeaderCopy(path + ".hdr", header); status != 0) return status;
-  return writeSummaryFile(header, input);
+  int status = writeOutputs(path, input, HeaderBytes(header));
+  close(input);
+  if (!missing.empty()) {
+    // Both files are written all the same; the run still failed.
+    reportProblem(path, missing + "; the missing bytes read as zeros");
+    if (status == 0) status = 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  melvane::BigEndian = 0;
+  if (argc < 2) {
+    std::fputs("usage: melvane pfile\n", stderr);
+    return 1;
+  }
+  // Past a file size limit a write then fails with EFBIG and is reported like
+  // any other write error, instead of the run being killed without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+
+  const std::string path = argv[1];
+  int status = summarise(path);
+
+  if (argc > 2) {
+    const int extra = argc - 2;
+    const char* const noun = extra == 1 ? " further argument" : " further arguments";
+    melvane::reportProblem(path, std::to_string(extra) + noun +
+                                     " ignored; melvane reads one Pfile per run");
+  }
+  // A designed message that did not reach standard output is a failed run.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    melvane::reportProblem(path, std::string("standard output: ") + std::strerror(errno));
+    if (status == 0) status = 1;
+  }
+  return status;
 }

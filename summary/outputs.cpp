@@ -1,77 +1,102 @@
-// Header copy and summary file: temporary file, checked writes, rename.
+// Header copy and summary file: the input guarded, temporary file, checked
+// writes, rename, and the messages of each failure.
 #include "summary/outputs.hpp"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include "summary/path_at.hpp"
 #include "summary/replace_file.hpp"
 #include "summary/summary.hpp"
 
 namespace melvane {
 namespace {
 
-// "melvane: NAME: error text" on standard error, after what standard output
-// holds so far.
-void reportFailure(const std::string& name, int err) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "melvane: %s: %s\n", name.c_str(), std::strerror(err));
+enum class Output { header_copy, summary };
+
+std::string label(Output output, const std::string& name) {
+  return (output == Output::header_copy ? "header copy " : "summary ") + name;
+}
+
+void reportError(const std::string& pfile, const std::string& what, int err) {
+  reportProblem(pfile, what + ": " + std::strerror(err));
+}
+
+// The designed message of an output that cannot be created or put in place.
+void wontOpen(Output output, const std::string& name) {
+  if (output == Output::header_copy) {
+    std::printf(".hdr file won't open= %s\n", name.c_str());
+  } else {
+    std::printf("out file won't open= %s\n", name.c_str());
+  }
+}
+
+// Whether the entry `path` is the file `input` (same device and inode). The
+// entry itself counts, not the target of a symbolic link, since the link is
+// what would be replaced.
+bool isInput(const std::string& path, const struct stat& input) {
+  struct stat entry {};
+  return fstatat(AT_FDCWD, path.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+         entry.st_dev == input.st_dev && entry.st_ino == input.st_ino;
+}
+
+// Writes the output `name` with `write` (which returns 0 or the errno of the
+// write that failed) and puts it in place. Returns 0; 1 when it cannot be
+// created or put in place; `write_failure` when a write or the close failed.
+template <class Write>
+int writeOutput(const std::string& pfile, Output output, const std::string& name,
+                int write_failure, Write write) {
+  ReplaceFile file;
+  if (!file.create(name)) {
+    const int err = errno;
+    wontOpen(output, name);
+    reportError(pfile, label(output, name), err);
+    return 1;
+  }
+  if (const int err = write(file.stream()); err != 0) {
+    reportError(pfile, label(output, name), err);
+    return write_failure;  // the temporary file goes with `file`
+  }
+  const ReplaceFile::Outcome outcome = file.commit();
+  const int err = errno;
+  if (outcome == ReplaceFile::Outcome::placed) return 0;
+  if (outcome == ReplaceFile::Outcome::not_placed) wontOpen(output, name);
+  reportError(pfile, label(output, name), err);
+  return outcome == ReplaceFile::Outcome::write_failed ? write_failure : 1;
 }
 
 }  // namespace
 
-int writeHeaderCopy(const std::string& name, Bytes header) {
-  const PathAt at(name);
-  ReplaceFile copy;
-  if (!at.ok() || !copy.create(at.dir(), at.name())) {
-    std::printf(".hdr file won't open= %s\n", name.c_str());
-    return 1;
-  }
-  if (std::fwrite(header.data(), 1, header.size(), copy.stream()) != header.size()) {
-    const int err = errno;
-    reportFailure(name, err != 0 ? err : EIO);
-    return 1;  // the temporary file goes with `copy`
-  }
-  switch (copy.commit()) {
-    case ReplaceFile::Outcome::placed:
-      return 0;
-    case ReplaceFile::Outcome::write_failed:
-      reportFailure(name, errno);
-      return 1;
-    case ReplaceFile::Outcome::not_placed:
-      break;
-  }
-  std::printf(".hdr file won't open= %s\n", name.c_str());
-  return 1;
+void reportProblem(const std::string& pfile, const std::string& what) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "melvane: %s: %s\n", pfile.c_str(), what.c_str());
 }
 
-int writeSummaryFile(HeaderBytes header, int input) {
-  const std::string name = summaryName(header);
-  ReplaceFile summary;
-  if (!summary.create(AT_FDCWD, name)) {
-    std::printf("out file won't open= %s\n", name.c_str());
+int writeOutputs(const std::string& pfile, int input, HeaderBytes header) {
+  const std::string copy = pfile + ".hdr";
+  const std::string summary = summaryName(header);
+
+  struct stat input_file {};
+  if (fstat(input, &input_file) != 0) {
+    reportProblem(pfile, std::strerror(errno));
     return 1;
   }
-  const int err = writeSummary(header, summary.stream());
-  close(input);
-  if (err != 0) {
-    reportFailure(name, err);
-    return 255;
+  for (const auto& [output, name] : {std::pair{Output::header_copy, copy}, {Output::summary, summary}}) {
+    if (isInput(name, input_file)) {
+      reportProblem(pfile, "the " + label(output, name) + " would replace the input file; nothing written");
+      return 1;
+    }
   }
-  switch (summary.commit()) {
-    case ReplaceFile::Outcome::placed:
-      return 0;
-    case ReplaceFile::Outcome::write_failed:
-      reportFailure(name, errno);
-      return 255;
-    case ReplaceFile::Outcome::not_placed:
-      break;
-  }
-  std::printf("out file won't open= %s\n", name.c_str());
-  return 1;
+
+  const int copied = writeOutput(pfile, Output::header_copy, copy, 1, [&](std::FILE* out) {
+    if (std::fwrite(header.data(), 1, header.size(), out) == header.size()) return 0;
+    return errno != 0 ? errno : EIO;
+  });
+  if (copied != 0) return copied;
+  return writeOutput(pfile, Output::summary, summary, 255,
+                     [&](std::FILE* out) { return writeSummary(header, out); });
 }
 
 }  // namespace melvane

@@ -1,6 +1,7 @@
 // melvane's two output files, each put in place whole or not at all: the
 // header copy beside the input and the summary in the current directory.
-// Both return the run's exit status and print the run's messages.
+// Each failure prints the designed message, then one line on standard error
+// that names the Pfile and says what failed.
 #pragma once
 
 #include <string>
@@ -9,15 +10,15 @@
 
 namespace melvane {
 
-// Writes `header` unchanged as the file `name`. Returns 0; or 1 after
-// ".hdr file won't open= NAME" (cannot be created or put in place) or after
-// "melvane: NAME: error" (a write or the close failed).
-int writeHeaderCopy(const std::string& name, Bytes header);
+// "melvane: PFILE: WHAT" on standard error, after what standard output holds
+// so far.
+void reportProblem(const std::string& pfile, const std::string& what);
 
-// Writes the summary of `header` into the current directory and closes
-// `input` after the last line, before the summary is closed. Returns 0; 1
-// after "out file won't open= NAME"; or 255 after "melvane: NAME: error"
-// when a write or the close failed.
-int writeSummaryFile(HeaderBytes header, int input);
+// Writes the header copy PFILE.hdr and then the summary of `header`, read
+// from the open Pfile `input`. Neither is written when either would replace
+// the input file itself. Returns the run's exit status: 0; 1 when nothing
+// or only the header copy could be written; 255 when the summary could not
+// be written or closed.
+int writeOutputs(const std::string& pfile, int input, HeaderBytes header);
 
 }  // namespace melvane

@@ -1,57 +1,146 @@
-// Temporary file, checked writes and rename into place.
+// Temporary file (unnamed where the file system allows), checked writes,
+// owner and permission bits of the file it replaces, rename into place, and
+// the signal handler that removes a named temporary.
 #include "summary/replace_file.hpp"
 
+#include <array>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace melvane {
 namespace {
 
-// A new file ".melvane-XXXXXX" in `dir`, created exclusively, with a random
-// suffix as mkstemp(3) makes it; the fixed short prefix keeps the name within
-// NAME_MAX whatever the target's name. Mode 0666 under the umask, as an
-// ordinary create would give the final file. Returns the descriptor or -1.
-int createUnique(int dir, std::string& name) {
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The named temporary that a cleanup signal removes (the run writes one output
+// at a time, so there is at most one); "armed" only while it exists. Changed
+// only with the cleanup signals blocked, so the handler never sees it half-set.
+int cleanup_dir = -1;
+char cleanup_name[16];
+volatile std::sig_atomic_t cleanup_armed = 0;
+
+void removeTemporaryAndDie(int signal_number) {
+  if (cleanup_armed) unlinkat(cleanup_dir, cleanup_name, 0);
+  std::signal(signal_number, SIG_DFL);
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, signal_number);
+  sigprocmask(SIG_UNBLOCK, &own, nullptr);
+  std::raise(signal_number);
+}
+
+// Installs the handler once per run for each cleanup signal that is not
+// ignored (a run started with SIGHUP ignored keeps ignoring it).
+void installCleanupHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = removeTemporaryAndDie;
+  sigemptyset(&action.sa_mask);
+  for (const int s : kCleanupSignals) sigaddset(&action.sa_mask, s);
+  for (const int s : kCleanupSignals) {
+    struct sigaction previous {};
+    if (sigaction(s, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+      sigaction(s, &action, nullptr);
+    }
+  }
+}
+
+// Blocks the cleanup signals for its lifetime: a named temporary and the
+// handler's record of it come and go together.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int s : kCleanupSignals) sigaddset(&held, s);
+    sigprocmask(SIG_BLOCK, &held, &saved_);
+  }
+  ~CleanupSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+void arm(int dir, const std::string& name) {
+  installCleanupHandlers();
+  cleanup_dir = dir;
+  std::memcpy(cleanup_name, name.c_str(), name.size() + 1);
+  cleanup_armed = 1;
+}
+
+// Calls `attempt` with fresh names ".melvane-XXXXXX" until it succeeds or
+// fails for another reason than a name already taken (EEXIST). The fixed
+// short prefix keeps the name within NAME_MAX whatever the target's name.
+// Returns false with errno set when no name worked or `random` failed.
+template <class Attempt>
+bool withUniqueName(ReplaceFile::RandomSource random, std::string& name, Attempt attempt) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[6] = {};
-    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-      // Without the kernel's randomness, the process id and the attempt
-      // still make the names differ.
-      unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761UL + 40503UL * static_cast<unsigned long>(attempt);
-      for (unsigned char& r : random) {
-        r = static_cast<unsigned char>(mix);
-        mix = mix / 61 + mix * 31;
-      }
-    }
+  for (int tries = 0; tries < 100; ++tries) {
+    std::array<unsigned char, 6> drawn;
+    if (!random(drawn)) return false;
     name = ".melvane-";
-    for (unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
-    const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    for (const unsigned char r : drawn) name += kLetters[r % (sizeof kLetters - 1)];
+    static_assert(sizeof ".melvane-XXXXXX" <= sizeof cleanup_name);
+    if (attempt(name.c_str())) return true;
+    if (errno != EEXIST) return false;
   }
-  return -1;
+  return false;
 }
 
 }  // namespace
 
-ReplaceFile::~ReplaceFile() {
-  if (stream_) std::fclose(stream_);
-  stream_ = nullptr;
-  removeTemporary();
+bool ReplaceFile::kernelRandom(std::span<unsigned char> bytes) {
+  const ssize_t got = getrandom(bytes.data(), bytes.size(), 0);
+  if (got == static_cast<ssize_t>(bytes.size())) return true;
+  if (got >= 0) errno = EIO;
+  return false;
 }
 
-bool ReplaceFile::create(int dir, std::string name) {
-  dir_ = dir;
-  name_ = std::move(name);
-  const int fd = createUnique(dir_, temporary_);
-  if (fd < 0) {
-    temporary_.clear();
+ReplaceFile::~ReplaceFile() {
+  if (stream_) std::fclose(stream_);  // an unnamed temporary goes with it
+  removeTemporary();
+  if (dir_ >= 0) close(dir_);
+}
+
+bool ReplaceFile::create(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+  dir_ = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir_ < 0) return false;
+
+  // Only the entry itself counts: a symbolic link is replaced, not followed.
+  struct stat target {};
+  if (fstatat(dir_, name_.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(target.st_mode)) {
+      errno = EISDIR;
+      return false;
+    }
+    if (S_ISREG(target.st_mode)) {
+      // A file that an open for writing would refuse is not replaced.
+      if (faccessat(dir_, name_.c_str(), W_OK, AT_EACCESS) != 0) return false;
+      existing_ = true;
+      mode_ = target.st_mode & 0777;
+      owner_ = target.st_uid;
+      group_ = target.st_gid;
+    }
+  } else if (errno != ENOENT) {
     return false;
   }
-  if (!(stream_ = fdopen(fd, "w"))) {
+
+  const int fd = openTemporary();
+  if (fd < 0) return false;
+  if (!passOnOwnerAndMode(fd) || !(stream_ = fdopen(fd, "w"))) {
     const int err = errno;
     close(fd);
     removeTemporary();
@@ -61,38 +150,91 @@ bool ReplaceFile::create(int dir, std::string name) {
   return true;
 }
 
+int ReplaceFile::openTemporary() {
+  if (kind_ == Temporary::unnamed_where_possible) {
+    const int fd = openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    // EOPNOTSUPP: the file system has no unnamed files; EISDIR: the kernel
+    // does not know O_TMPFILE.
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+  }
+  const CleanupSignalsHeld held;
+  int fd = -1;
+  if (!withUniqueName(random_, temporary_, [&](const char* name) {
+        fd = openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd >= 0;
+      })) {
+    temporary_.clear();
+    return -1;
+  }
+  arm(dir_, temporary_);
+  return fd;
+}
+
+// Gives an unnamed temporary its hidden name in the target's directory.
+bool ReplaceFile::nameTemporary(int fd) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const CleanupSignalsHeld held;
+  if (!withUniqueName(random_, temporary_, [&](const char* name) {
+        if (linkat(AT_FDCWD, self.c_str(), dir_, name, AT_SYMLINK_FOLLOW) == 0) return true;
+        // Without /proc, the descriptor itself (needs CAP_DAC_READ_SEARCH).
+        return errno == ENOENT && linkat(fd, "", dir_, name, AT_EMPTY_PATH) == 0;
+      })) {
+    temporary_.clear();
+    return false;
+  }
+  arm(dir_, temporary_);
+  return true;
+}
+
+// The replaced file's permission bits, and its owner and group as far as the
+// caller may give them: as root both; otherwise the group, when the caller
+// belongs to it. The bits are set last, since a change of owner may clear some.
+bool ReplaceFile::passOnOwnerAndMode(int fd) const {
+  if (!existing_) return true;
+  if (fchown(fd, owner_, group_) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), group_);
+  return fchmod(fd, mode_) == 0;
+}
+
 ReplaceFile::Outcome ReplaceFile::commit() {
   // fflush reports a write error of the buffered tail; the stream's error
   // flag one of an earlier write that the caller may not have checked.
-  bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
-  int err = errno;
-  if (!written && err == 0) err = EIO;
-  if (std::fclose(stream_) != 0 && written) {
-    written = false;
+  Outcome outcome = Outcome::placed;
+  int err = 0;
+  if (std::fflush(stream_) != 0 || std::ferror(stream_)) {
+    outcome = Outcome::write_failed;
+    err = errno != 0 ? errno : EIO;
+  } else if (temporary_.empty() && !nameTemporary(fileno(stream_))) {
+    outcome = Outcome::not_placed;
+    err = errno;
+  }
+  if (std::fclose(stream_) != 0 && outcome == Outcome::placed) {
+    outcome = Outcome::write_failed;
     err = errno;
   }
   stream_ = nullptr;
-  if (!written) {
-    removeTemporary();
-    errno = err;
-    return Outcome::write_failed;
-  }
-  if (renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) != 0) {
+  if (outcome == Outcome::placed) {
+    const CleanupSignalsHeld held;
+    if (renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) == 0) {
+      cleanup_armed = 0;
+      temporary_.clear();
+      return outcome;
+    }
+    outcome = Outcome::not_placed;
     err = errno;
-    removeTemporary();
-    errno = err;
-    return Outcome::not_placed;
   }
-  temporary_.clear();
-  return Outcome::placed;
+  removeTemporary();
+  errno = err;
+  return outcome;
 }
 
 void ReplaceFile::removeTemporary() {
   if (temporary_.empty()) return;
   const int err = errno;
+  const CleanupSignalsHeld held;
   unlinkat(dir_, temporary_.c_str(), 0);
-  errno = err;
+  cleanup_armed = 0;
   temporary_.clear();
+  errno = err;
 }
 
 }  // namespace melvane

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/run.hpp"
 
@@ -30,15 +31,10 @@ void expectNoMemcheckErrors(const std::vector<std::string>& command, const TempD
   EXPECT_NE(r.err.find("ERROR SUMMARY: 0 errors"), std::string::npos) << r.err;
 }
 
-void demoInput(const TempDir& dir, const std::string& kind) {
-  const RunResult made = run({MKPFILE, kind, dir / "P12345.7"});
-  ASSERT_EQ(made.exit_code, 0) << made.err;
-}
-
 }  // namespace
 
 TEST(Valgrind, MelvaneOnItsDemoInput) {
   TempDir dir;
-  demoInput(dir, "rev20");
+  testing_support::mkpfile("rev20", dir / "P12345.7");
   expectNoMemcheckErrors({MELVANE, "P12345.7"}, dir);
 }

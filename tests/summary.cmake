@@ -1,6 +1,5 @@
 # melvane: unit tests of byte order, revision check, conversions and the
-# summary writer; golden tests that run the real executable on synthetic Pfiles.
+# summary writer; run tests of the real executable on synthetic Pfiles, and of
+# its output files' temporaries.
 pfile_test(summary_unit_tests SOURCES summary_unit_tests.cpp LIBS melvane_core)
-pfile_test(summary_run_tests SOURCES summary_run_tests.cpp LIBS melvane_core
-           DEFS MELVANE="$<TARGET_FILE:melvane>")
-add_dependencies(summary_run_tests melvane mkpfile)
+pfile_test(summary_run_tests SOURCES summary_run_tests.cpp LIBS melvane_core)

@@ -1,52 +1,65 @@
-// melvane run as a program on synthetic Pfiles: whole summaries compared with
-// golden files, the header copy, byte order, refusals, failed and partial
-// writes, and inputs that are huge, sparse, a FIFO, a directory or far away.
+// melvane run as a program on synthetic Pfiles, grouped by what the run
+// meets: whole summaries compared with golden files; other revisions; short,
+// empty and unreadable inputs; inputs that cannot be opened; outputs that
+// cannot be written; files that a run replaces; and the temporary file of an
+// output when the run is interrupted or killed. A run either puts each output
+// in place whole or leaves its name as it was, and every failing run names
+// the Pfile on standard error after the designed messages.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <set>
+#include <map>
+#include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "hardening_checks.hpp"
+#include "summary/replace_file.hpp"
+#include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
 #include "support/run.hpp"
 
+using hardening::cut;
+using hardening::expectCleanEnd;
+using melvane::ReplaceFile;
 using testing_support::HeaderBuilder;
+using testing_support::listing;
+using testing_support::mkpfile;
 using testing_support::read_file;
 using testing_support::run;
 using testing_support::RunOptions;
 using testing_support::RunResult;
 using testing_support::TempDir;
 using testing_support::write_file;
+using Files = std::map<std::string, std::string>;
 
 namespace {
 
 constexpr std::size_t kSize = 149788;
-const char* const kSummary = "E01234S005P23456.7";  // exam 1234, series 5, run 23456
+constexpr char kShort[] = "read header too short =1\n";
+constexpr char kSummary[] = "E01234S005P23456.7";  // exam 1234, series 5, run 23456
+constexpr char kEarlier[] = "an earlier file of this name\n";
 
-RunResult melvane(const TempDir& dir, std::vector<std::string> args, RunOptions options = {}) {
+RunResult runMelvane(const TempDir& dir, std::vector<std::string> args, RunOptions options = {}) {
   args.insert(args.begin(), MELVANE);
   if (options.cwd.empty()) options.cwd = dir.path().string();
   return run(args, options);
 }
 
-void mkpfile(const std::string& path, std::vector<std::string> settings = {}) {
-  settings.insert(settings.begin(), {MKPFILE, "rev20", path});
-  const RunResult r = run(settings);
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-}
-
-std::set<std::string> names(const std::filesystem::path& dir) {
-  std::set<std::string> found;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    found.insert(entry.path().filename().string());
-  }
-  return found;
+// mkpfile's revision 20.006 header (settings applied) as bytes.
+std::string rev20(std::vector<std::string> settings = {}) {
+  TempDir scratch;
+  mkpfile("rev20", scratch / "P", settings);
+  return read_file(scratch / "P");
 }
 
 // A header that passes the revision check and names the summary kSummary.
@@ -57,42 +70,83 @@ HeaderBuilder valid() {
   return h;
 }
 
+std::string refusal(const std::string& pfile, const std::string& shown, const std::string& why = "") {
+  return "Oops!  Wrong rev recon: file rev = " + shown + "\nmelvane: " + pfile + ": " + why +
+         "not a revision 20.006 header, nothing written\n";
+}
+
+std::string shortBy(std::size_t length) {
+  return "the header is " + std::to_string(length) + " bytes, shorter than 149788";
+}
+
+bool refused(const RunResult& r) {
+  return r.exit_code == 1 && r.err.starts_with("Oops!  Wrong rev recon: file rev = ");
+}
+
+struct stat statOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// Runs melvane as the unprivileged user nobody, with the extra groups given,
+// in `dir`, which becomes writable for everyone. Needs root and setpriv.
+RunResult asNobody(const TempDir& dir, const std::string& groups, std::vector<std::string> args) {
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  args.insert(args.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup",
+                             groups.empty() ? "--clear-groups" : "--groups=" + groups, MELVANE});
+  return run(args, {.cwd = dir.path().string()});
+}
+
+// Whether nobody can run melvane on a path in a scratch directory: the tests
+// run as root, setpriv is installed, and nobody may reach the executable and
+// the temporary directory.
+bool nobodyCanRunMelvane() {
+  if (geteuid() != 0) return false;
+  TempDir probe;
+  return asNobody(probe, "", {probe / "missing"}).err.starts_with(
+      "U Turkey...: No such file or directory\n");
+}
+
+#define SKIP_UNLESS_NOBODY_CAN_RUN_MELVANE()                                       \
+  if (!nobodyCanRunMelvane())                                                       \
+  GTEST_SKIP() << "runs melvane as the user nobody: needs root, setpriv, and an " \
+                  "executable and a temporary directory that nobody can reach"
+
 }  // namespace
 
-TEST(Melvane, RealisticScanIsSummarisedAndCopied) {
+// ---- Runs that succeed: the summary and the header copy ------------------
+
+TEST(MelvaneSummary, RealisticScanIsSummarisedAndCopied) {
   TempDir dir;
-  mkpfile(dir / "P12345.7");
+  mkpfile("rev20", dir / "P12345.7");
   write_file(dir / kSummary, "an earlier summary, longer than nothing\n");
-  const RunResult r = melvane(dir, {"P12345.7"});
+  const RunResult r = runMelvane(dir, {"P12345.7"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   testing_support::expect_golden(read_file(dir / kSummary), "melvane_scan.txt");
   EXPECT_EQ(read_file(dir / "P12345.7.hdr"), read_file(dir / "P12345.7"));
-  EXPECT_EQ(names(dir.path()), (std::set<std::string>{"P12345.7", "P12345.7.hdr", kSummary}));
-  // The files get the permissions a plain create gives under the umask.
+  EXPECT_EQ(listing(dir.path()).size(), 3u);
+  // A new file gets the permissions a plain create gives under the umask.
   const mode_t mask = umask(0);
   umask(mask);
-  EXPECT_EQ(std::filesystem::status(dir / kSummary).permissions(),
-            static_cast<std::filesystem::perms>(0666 & ~mask));
-  EXPECT_EQ(std::filesystem::status(dir / "P12345.7.hdr").permissions(),
-            static_cast<std::filesystem::perms>(0666 & ~mask));
+  EXPECT_EQ(statOf(dir / "P12345.7.hdr").st_mode & 07777, 0666 & ~mask);
 }
 
-TEST(Melvane, BigEndianHeaderGivesTheSameSummaryAndKeepsItsBytes) {
+TEST(MelvaneSummary, BigEndianHeaderGivesTheSameSummaryAndKeepsItsBytes) {
   TempDir le, be;
-  mkpfile(le / "P1.7");
-  mkpfile(be / "P1.7", {"order=be", "slices=5", "nshot=2"});
-  mkpfile(le / "P1.7", {"order=le", "slices=5", "nshot=2"});
-  ASSERT_EQ(melvane(le, {"P1.7"}).exit_code, 0);
-  const RunResult r = melvane(be, {"P1.7"});
+  mkpfile("rev20", be / "P1.7", {"order=be", "slices=5", "nshot=2"});
+  mkpfile("rev20", le / "P1.7", {"order=le", "slices=5", "nshot=2"});
+  ASSERT_EQ(runMelvane(le, {"P1.7"}).exit_code, 0);
+  const RunResult r = runMelvane(be, {"P1.7"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(read_file(be / "P1.7"), read_file(le / "P1.7"));
   testing_support::expect_same_text(read_file(be / kSummary), read_file(le / kSummary));
   EXPECT_EQ(read_file(be / "P1.7.hdr"), read_file(be / "P1.7"));
 }
 
-TEST(Melvane, EdgeValuesPrintAsDocumented) {
+TEST(MelvaneSummary, EdgeValuesPrintAsDocumented) {
   TempDir dir;
   valid()
       .put<std::int32_t>(148396, 1500).put<float>(232, 3.0f)       // TR 1 ms, time/frame 4 ms
@@ -110,12 +164,68 @@ TEST(Melvane, EdgeValuesPrintAsDocumented) {
       .put<std::int16_t>(36914, 8).put<float>(36916, 9.5f).put<float>(36952, -0.05f)
       .put<std::int16_t>(36962, 99)                                 // entry 2: not printed
       .write(dir / "P1.7");
-  const RunResult r = melvane(dir, {"P1.7"});
+  const RunResult r = runMelvane(dir, {"P1.7"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   testing_support::expect_golden(read_file(dir / kSummary), "melvane_edges.txt");
 }
 
-TEST(Melvane, ByteOrderDetectionBoundsShowInTheRefusal) {
+TEST(MelvaneSummary, SliceCountsAndTheNegativeExamNumber) {
+  TempDir dir;
+  valid().put<std::int16_t>(68, 0).put<std::int16_t>(145588, static_cast<std::int16_t>(40000))
+      .write(dir / "neg");
+  ASSERT_EQ(runMelvane(dir, {"neg"}).exit_code, 0);
+  const std::string none = read_file(dir / "E-25536S005P23456.7");
+  EXPECT_NE(none.find("examnum/seriesnum = -25536/005\n"), std::string::npos);
+  EXPECT_EQ(none.substr(none.rfind('\n', none.size() - 2) + 1, 10), "start_loc=");
+
+  mkpfile("rev20", dir / "many", {"slices=3000"});  // entries 0..2047 filled, count 3000
+  ASSERT_EQ(runMelvane(dir, {"many"}).exit_code, 0);
+  const std::string many = read_file(dir / kSummary);
+  EXPECT_NE(many.find("slquant = 3000\n"), std::string::npos);
+  EXPECT_EQ(std::count(many.begin(), many.end(), '\n'), 39 + 4 * 2048);
+  EXPECT_NE(many.find("slice =2048\ngw_point1=  -120.0   120.0 10205.0\n"), std::string::npos);
+}
+
+TEST(MelvaneSummary, SummaryLandsInTheCurrentDirectoryAndTheCopyBesideTheInput) {
+  TempDir data, work;
+  mkpfile("rev20", data / "P12345.7");
+  write_file(data / "P12345.7.hdr", "an older copy");
+  const RunResult r = runMelvane(work, {data / "P12345.7"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(listing(work.path()).count(kSummary), 1u);
+  EXPECT_EQ(listing(work.path()).size(), 1u);
+  EXPECT_EQ(listing(data.path()).size(), 2u);
+  EXPECT_EQ(read_file(data / "P12345.7.hdr"), read_file(data / "P12345.7"));
+}
+
+TEST(MelvaneSummary, SparseEightGibInputReadsOnlyTheHeader) {
+  TempDir dir;
+  mkpfile("rev20", dir / "big", {"size=8589934592"});
+  ASSERT_EQ(std::filesystem::file_size(dir / "big"), 8589934592u);
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = runMelvane(dir, {"big"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_EQ(read_file(dir / "big.hdr"), rev20());
+}
+
+TEST(MelvaneSummary, FurtherArgumentsAreIgnoredAloud) {
+  TempDir dir;
+  mkpfile("rev20", dir / "P1.7");
+  mkpfile("rev20", dir / "P2.7", {"run=777"});
+  RunResult r = runMelvane(dir, {"P1.7", "P2.7"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "melvane: P1.7: 1 further argument ignored; melvane reads one Pfile per run\n");
+  r = runMelvane(dir, {"P1.7", "P2.7", "P3.7"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "melvane: P1.7: 2 further arguments ignored; melvane reads one Pfile per run\n");
+  EXPECT_EQ(listing(dir.path()).size(), 4u);  // P1.7, P2.7, P1.7.hdr and P1.7's summary
+}
+
+// ---- Another revision: refused before anything is written ----------------
+
+TEST(MelvaneRevision, ByteOrderDetectionBoundsShowInTheRefusal) {
   // The refusal prints the revision in the order detection chose: a bound
   // read in host order prints as itself, a value outside as its byte reverse.
   struct Case { std::uint32_t bits; const char* shown; } cases[] = {
@@ -129,220 +239,529 @@ TEST(Melvane, ByteOrderDetectionBoundsShowInTheRefusal) {
   for (const auto& c : cases) {
     TempDir dir;
     HeaderBuilder(kSize).put<std::uint32_t>(0, c.bits).write(dir / "P");
-    const RunResult r = melvane(dir, {"P"});
+    const RunResult r = runMelvane(dir, {"P"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind(std::string("Oops!  Wrong rev recon: file rev = ") + c.shown, 0), 0u)
         << std::hex << c.bits << ": " << r.err;
   }
 }
 
-TEST(Melvane, OtherRevisionsAreRefusedWithNothingWritten) {
+TEST(MelvaneRevision, OtherRevisionsAreRefusedWithNothingWritten) {
   const HeaderBuilder revisions[] = {
       HeaderBuilder(kSize).put<float>(0, 11.0f), HeaderBuilder(kSize).put_swapped<float>(0, 11.0f),
       HeaderBuilder(kSize).put<std::uint32_t>(0, 0x41A00C4Bu),
       HeaderBuilder(kSize).put_swapped<std::uint32_t>(0, 0x41A00C49u)};
+  const char* shown[] = {"11.000000", "11.000000", "20.006002", "20.005999"};
   for (std::size_t i = 0; i < std::size(revisions); ++i) {
     TempDir dir;
     revisions[i].write(dir / "P");
-    const RunResult r = melvane(dir, {"P"});
+    const RunResult r = runMelvane(dir, {"P"});
     EXPECT_EQ(r.exit_code, 1) << i;
     EXPECT_EQ(r.out, "");
-    const char* shown[] = {"11.000000", "11.000000", "20.006002", "20.005999"};
-    EXPECT_EQ(r.err, std::string("Oops!  Wrong rev recon: file rev = ") + shown[i] + "\n");
-    EXPECT_EQ(names(dir.path()), std::set<std::string>{"P"}) << i;
+    EXPECT_EQ(r.err, refusal("P", shown[i]));
+    EXPECT_EQ(listing(dir.path()).size(), 1u) << i;
   }
 }
 
-TEST(Melvane, ShortAndUnreadableInputs) {
+// ---- Short, empty and unreadable inputs ----------------------------------
+
+namespace {
+
+// A file cut short runs like the same file padded with zeros, plus the
+// short-read message, a line that says how short, and status 1; both outputs
+// are written whole all the same. Cut below 4 bytes, the revision is refused.
+void checkCuts(const std::string& order, std::initializer_list<std::size_t> boundaries,
+               std::size_t grid_points) {
+  const std::string whole = rev20({"order=" + order});
+  ASSERT_EQ(whole.size(), kSize);
+  for (const std::size_t length : hardening::cutLengths(kSize, grid_points, boundaries)) {
+    const std::string what = order + " file cut to " + std::to_string(length) + " bytes";
+    TempDir cut_dir, padded_dir;
+    const std::string padded = cut(cut(whole, length), kSize);
+    write_file(cut_dir / "P.7", cut(whole, length));
+    write_file(padded_dir / "P.7", padded);
+    for (const TempDir* dir : {&cut_dir, &padded_dir}) write_file(*dir / "P.7.hdr", kEarlier);
+
+    const RunResult r = runMelvane(cut_dir, {"P.7"});
+    const RunResult p = runMelvane(padded_dir, {"P.7"});
+    expectCleanEnd(r, what);
+    expectCleanEnd(p, what + " (padded)");
+    const bool is_short = length < kSize;
+    EXPECT_EQ(r.out, (is_short ? kShort : "") + p.out) << what;
+
+    Files files = listing(cut_dir.path());
+    Files padded_files = listing(padded_dir.path());
+    files.erase("P.7");
+    padded_files.erase("P.7");
+    EXPECT_EQ(files, padded_files) << what;
+    // The first four bytes decide the revision: any file that holds them runs.
+    EXPECT_EQ(refused(r), length < 4) << what << "\n" << r.err;
+    if (refused(r)) {
+      // The same refusal as the padded file's, told how short the header is.
+      const std::string oops = p.err.substr(0, p.err.find('\n') + 1);
+      EXPECT_EQ(p.err, oops + "melvane: P.7: not a revision 20.006 header, nothing written\n");
+      EXPECT_EQ(r.err, oops + "melvane: P.7: " + shortBy(length) +
+                           "; not a revision 20.006 header, nothing written\n") << what;
+      EXPECT_EQ(files, (Files{{"P.7.hdr", kEarlier}})) << what;
+      continue;
+    }
+    EXPECT_EQ(p.exit_code, 0) << what << "\n" << p.err;
+    EXPECT_EQ(p.err, "") << what;
+    EXPECT_EQ(r.exit_code, is_short ? 1 : 0) << what;
+    EXPECT_EQ(r.err, is_short ? "melvane: P.7: " + shortBy(length) + "; the missing bytes read as zeros\n" : "")
+        << what;
+    EXPECT_EQ(files.size(), 2u) << what;  // the header copy and the summary, nothing else
+    EXPECT_EQ(files["P.7.hdr"], padded) << what;
+    if (length >= 145624) {
+      EXPECT_EQ(files.count(kSummary), 1u) << what;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(MelvaneShortInput, CutLittleEndianFilesFailAfterWritingBothFiles) {
+  checkCuts("le", {0, 4, 4096, 36864, 135168, 142820, 144780, 147340, 149788}, 24);
+}
+
+TEST(MelvaneShortInput, CutBigEndianFilesFailAfterWritingBothFiles) {
+  checkCuts("be", {0, 4, 145588, 145622, 149788}, 8);
+}
+
+// An empty file, a directory and a FIFO nobody writes to read as nothing: the
+// short-read message, a revision of 0, the refusal, no file written; the
+// directory's read error is named.
+TEST(MelvaneShortInput, EmptyFileDirectoryAndFifoAreRefused) {
   TempDir dir;
-  {  // 100000 bytes with a valid revision: zeros fill the rest, the run goes on.
-    HeaderBuilder h = valid();
-    h.resize(100000).write(dir / "short");
-    const RunResult r = melvane(dir, {"short"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "read header too short =1\n");
-    EXPECT_EQ(read_file(dir / "short.hdr"), h.resize(kSize).str());
-    EXPECT_TRUE(std::filesystem::exists(dir / "E00000S000P23456.7"));
+  write_file(dir / "empty", "");
+  std::filesystem::create_directory(dir / "directory");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {"empty", shortBy(0)},
+      {"directory", "cannot read the header: Is a directory"},
+      {"fifo", shortBy(0)}};
+  for (const auto& [input, why] : cases) {
+    const RunResult r = runMelvane(dir, {input}, {.timeout = std::chrono::seconds(10)});
+    expectCleanEnd(r, input);
+    EXPECT_EQ(r.exit_code, 1) << input;
+    EXPECT_EQ(r.out, kShort) << input;
+    EXPECT_EQ(r.err, refusal(input, "0.000000", why + "; ")) << input;
   }
-  {  // A path that cannot be opened.
-    const RunResult r = melvane(dir, {"missing/P"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "U Turkey...: No such file or directory\n");
-    EXPECT_EQ(r.out, "input file= missing/P\n");
-  }
-  {  // A directory reads as nothing: short read, then revision 0 is refused.
-    std::filesystem::create_directory(dir / "adir");
-    const RunResult r = melvane(dir, {"adir"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, "read header too short =1\n");
-    EXPECT_EQ(r.err, "Oops!  Wrong rev recon: file rev = 0.000000\n");
-  }
-  {  // A FIFO without a writer must not block.
-    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    RunOptions quick;
-    quick.timeout = std::chrono::seconds(5);
-    const RunResult r = melvane(dir, {"fifo"}, quick);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, "read header too short =1\n");
-  }
-  {  // No argument: usage, nothing written.
-    TempDir empty;
-    const RunResult r = melvane(empty, {});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "usage: melvane pfile\n");
-    EXPECT_TRUE(names(empty.path()).empty());
+  EXPECT_EQ(listing(dir.path()).size(), 3u);  // nothing beside the three inputs
+}
+
+// Random bytes of random lengths (fixed seed): either refused with nothing
+// written, or, with a valid revision in front (either byte order), run to the
+// end with a whole header copy and a summary with four lines per slice
+// (slice counts beyond the table's 2048 entries stop at its end).
+TEST(MelvaneShortInput, RandomBytes) {
+  std::mt19937 random(20260108);
+  const unsigned char revision_le[4] = {0x4A, 0x0C, 0xA0, 0x41};
+  for (int i = 0; i < 24; ++i) {
+    const std::size_t length =
+        i % 3 == 0 ? kSize : std::uniform_int_distribution<std::size_t>(0, kSize + 64)(random);
+    std::string bytes(length, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+    const bool with_revision = i % 2 == 1 && length >= 4;
+    const bool big_endian = i % 4 == 3;
+    if (with_revision) {
+      for (int b = 0; b < 4; ++b) {
+        bytes[static_cast<std::size_t>(b)] =
+            static_cast<char>(revision_le[big_endian ? 3 - b : b]);
+      }
+    }
+    TempDir dir;
+    write_file(dir / "P.7", bytes);
+    const std::string what = "random file " + std::to_string(i) + " of " +
+                             std::to_string(length) + " bytes";
+    const RunResult r = runMelvane(dir, {"P.7"});
+    expectCleanEnd(r, what);
+    Files files = listing(dir.path());
+    files.erase("P.7");
+    if (!with_revision) {
+      // A random first float is 20.006 in neither order for this seed.
+      EXPECT_TRUE(refused(r)) << what << "\n" << r.err;
+      EXPECT_TRUE(files.empty()) << what;
+      continue;
+    }
+    const bool is_short = length < kSize;
+    EXPECT_EQ(r.exit_code, is_short ? 1 : 0) << what << "\n" << r.err;
+    EXPECT_EQ(r.err.empty(), !is_short) << what << "\n" << r.err;
+    EXPECT_EQ(r.out, is_short ? kShort : "") << what;
+    EXPECT_EQ(files["P.7.hdr"], cut(bytes, kSize)) << what;
+    files.erase("P.7.hdr");
+    ASSERT_EQ(files.size(), 1u) << what;
+    const std::string& summary = files.begin()->second;
+    std::int16_t slquant = 0;  // raw-data header offset 68, in the header's byte order
+    if (length >= 70) {
+      unsigned char at68[2] = {static_cast<unsigned char>(bytes[68]),
+                               static_cast<unsigned char>(bytes[69])};
+      if (big_endian) std::swap(at68[0], at68[1]);
+      std::memcpy(&slquant, at68, 2);
+    }
+    const long slices = std::min<long>(std::max<long>(slquant, 0), 2048);
+    // Random texts may hold newlines; count the slices by their last line.
+    long gw_point3 = 0;
+    for (std::size_t at = 0; (at = summary.find("\ngw_point3= ", at)) != std::string::npos; ++at) {
+      ++gw_point3;
+    }
+    EXPECT_EQ(gw_point3, slices) << what;
+    EXPECT_TRUE(summary.starts_with("rev = 20.0\nBigEndian = 0\n")) << what;
   }
 }
 
-TEST(Melvane, SliceCountsAndTheNegativeExamNumber) {
+// ---- Inputs that cannot be opened ----------------------------------------
+
+TEST(MelvaneUnopenableInput, MissingPathsAndFilesUsedAsDirectoriesAreNamed) {
   TempDir dir;
-  valid().put<std::int16_t>(68, 0).put<std::int16_t>(145588, static_cast<std::int16_t>(40000))
-      .write(dir / "neg");
-  ASSERT_EQ(melvane(dir, {"neg"}).exit_code, 0);
-  const std::string none = read_file(dir / "E-25536S005P23456.7");
-  EXPECT_NE(none.find("examnum/seriesnum = -25536/005\n"), std::string::npos);
-  EXPECT_EQ(none.substr(none.rfind('\n', none.size() - 2) + 1, 10), "start_loc=");
-
-  mkpfile(dir / "many", {"slices=3000"});  // entries 0..2047 filled, count 3000
-  ASSERT_EQ(melvane(dir, {"many"}).exit_code, 0);
-  const std::string many = read_file(dir / kSummary);
-  EXPECT_NE(many.find("slquant = 3000\n"), std::string::npos);
-  EXPECT_EQ(std::count(many.begin(), many.end(), '\n'), 39 + 4 * 2048);
-  EXPECT_NE(many.find("slice =2048\ngw_point1=  -120.0   120.0 10205.0\n"), std::string::npos);
+  write_file(dir / "file", "not a directory\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {"missing/P.7", "No such file or directory"}, {"file/sub", "Not a directory"}};
+  for (const auto& [path, reason] : cases) {
+    const RunResult r = runMelvane(dir, {path});
+    expectCleanEnd(r, path);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "U Turkey...: " + reason + "\nmelvane: " + path + ": " + reason + "\n");
+    EXPECT_EQ(r.out, "input file= " + path + "\n");
+  }
+  const RunResult r = runMelvane(dir, {});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "usage: melvane pfile\n");
+  EXPECT_EQ(listing(dir.path()).size(), 1u);
 }
 
-TEST(Melvane, SummaryLandsInTheCurrentDirectoryAndTheCopyBesideTheInput) {
-  TempDir data, work;
-  mkpfile(data / "P12345.7");
-  write_file(data / "P12345.7.hdr", "an older copy");
-  const RunResult r = melvane(work, {data / "P12345.7"});
+// An absolute path longer than PATH_MAX is refused like any other path that
+// cannot be opened, although the file it names exists.
+TEST(MelvaneUnopenableInput, PathLongerThanPathMaxIsRefused) {
+  TempDir dir, work;
+  mkpfile("rev20", dir / "P.7");
+  std::string path = dir.path().string();
+  while (path.size() <= PATH_MAX) path += "/.";
+  path += "/P.7";
+  const RunResult r = runMelvane(work, {path});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "input file= " + path + "\n");
+  EXPECT_EQ(r.err, "U Turkey...: File name too long\nmelvane: " + path + ": File name too long\n");
+  EXPECT_EQ(listing(dir.path()).size(), 1u);
+  EXPECT_TRUE(listing(work.path()).empty());
+}
+
+// ---- Outputs that cannot be written --------------------------------------
+
+// An output named like the input file itself (same device and inode) would
+// destroy it: nothing is written at all.
+TEST(MelvaneUnwritableOutput, InputIsNeverReplaced) {
+  TempDir dir;
+  mkpfile("rev20", dir / kSummary, {"size=10000000"});
+  const std::string input = read_file(dir / kSummary);
+  RunResult r = runMelvane(dir, {kSummary});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, std::string("melvane: ") + kSummary + ": the summary " + kSummary +
+                       " would replace the input file; nothing written\n");
+  EXPECT_EQ(listing(dir.path()), (Files{{kSummary, input}}));
+
+  TempDir linked;  // the header copy's name is a second link to the input
+  mkpfile("rev20", linked / "P.7");
+  ASSERT_EQ(link((linked / "P.7").c_str(), (linked / "P.7.hdr").c_str()), 0);
+  r = runMelvane(linked, {"P.7"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "melvane: P.7: the header copy P.7.hdr would replace the input file; nothing written\n");
+  EXPECT_EQ(listing(linked.path()).size(), 2u);
+  EXPECT_EQ(statOf(linked / "P.7.hdr").st_ino, statOf(linked / "P.7").st_ino);
+}
+
+// Output names that cannot be created: taken by a directory or longer than a
+// file name may be. The run reports the name, and leaves no temporary file
+// and no damaged earlier file behind.
+TEST(MelvaneUnwritableOutput, HeaderCopyThatCannotBeCreated) {
+  const std::string valid = rev20();
+  TempDir taken;
+  write_file(taken / "P.7", valid);
+  std::filesystem::create_directory(taken / "P.7.hdr");
+  write_file(taken / kSummary, kEarlier);
+  RunResult r = runMelvane(taken, {"P.7"});
+  expectCleanEnd(r, "directory named P.7.hdr");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, ".hdr file won't open= P.7.hdr\n");
+  EXPECT_EQ(r.err, "melvane: P.7: header copy P.7.hdr: Is a directory\n");
+  EXPECT_EQ(listing(taken.path()),
+            (Files{{"P.7", valid}, {"P.7.hdr", "<dir>"}, {kSummary, kEarlier}}));
+
+  TempDir too_long;
+  const std::string name(252, 'P');  // 256 bytes with ".hdr", one past NAME_MAX
+  write_file(too_long / name, valid);
+  r = runMelvane(too_long, {name});
+  expectCleanEnd(r, "name too long");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, ".hdr file won't open= " + name + ".hdr\n");
+  EXPECT_EQ(r.err, "melvane: " + name + ": header copy " + name + ".hdr: File name too long\n");
+  EXPECT_EQ(listing(too_long.path()), (Files{{name, valid}}));
+}
+
+TEST(MelvaneUnwritableOutput, SummaryThatCannotBeCreated) {
+  const std::string valid = rev20();
+  TempDir taken;
+  write_file(taken / "P.7", valid);
+  write_file(taken / "P.7.hdr", kEarlier);
+  std::filesystem::create_directory(taken / kSummary);
+  RunResult r = runMelvane(taken, {"P.7"});
+  expectCleanEnd(r, "directory named like the summary");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
+  EXPECT_EQ(r.err, std::string("melvane: P.7: summary ") + kSummary + ": Is a directory\n");
+  // The header copy was written before the summary was tried, and stays.
+  EXPECT_EQ(listing(taken.path()), (Files{{"P.7", valid}, {"P.7.hdr", valid}, {kSummary, "<dir>"}}));
+
+  // /proc/self takes no new files from anyone; the header copy still lands
+  // beside the input.
+  TempDir input;
+  write_file(input / "P.7", valid);
+  r = runMelvane(input, {input / "P.7"}, {.cwd = "/proc/self"});
+  expectCleanEnd(r, "summary in /proc/self");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
+  EXPECT_TRUE(r.err.starts_with("melvane: " + (input / "P.7") + ": summary " + kSummary + ": "))
+      << r.err;
+  EXPECT_EQ(listing(input.path()), (Files{{"P.7", valid}, {"P.7.hdr", valid}}));
+}
+
+// A file size limit (as set by `ulimit -f`) stops a write half-way: first in
+// the header copy, then, with room for the copy, in a summary of 2048 slices.
+// The run is not killed by SIGXFSZ but reports the write; the failed file
+// never appears and the earlier one keeps its bytes.
+TEST(MelvaneUnwritableOutput, WritesThatFailHalfWayKeepEarlierFiles) {
+  const std::string valid = rev20({"slices=2048"});
+  TempDir dir;
+  write_file(dir / "P.7", valid);
+  write_file(dir / "P.7.hdr", kEarlier);
+  write_file(dir / kSummary, kEarlier);
+  RunResult r = runMelvane(dir, {"P.7"}, {.file_size_limit = 65536});
+  expectCleanEnd(r, "header copy past the limit");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "melvane: P.7: header copy P.7.hdr: File too large\n");
+  EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", kEarlier}, {kSummary, kEarlier}}));
+
+  r = runMelvane(dir, {"P.7"}, {.file_size_limit = 160000});
+  expectCleanEnd(r, "summary past the limit");
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, std::string("melvane: P.7: summary ") + kSummary + ": File too large\n");
+  EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", valid}, {kSummary, kEarlier}}));
+}
+
+// Outputs that the user may not write, as `>` would refuse them, are not
+// replaced even in a writable directory; nor is anything created in a
+// directory the user may not write.
+TEST(MelvaneUnwritableOutput, ReadOnlyOutputsAndDirectoriesOfAnotherUserAreRefused) {
+  SKIP_UNLESS_NOBODY_CAN_RUN_MELVANE();
+  const std::string valid = rev20();
+  TempDir dir;
+  write_file(dir / "P.7", valid);
+  write_file(dir / "P.7.hdr", kEarlier);
+  std::filesystem::permissions(dir / "P.7.hdr", std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::others_read);
+  RunResult r = asNobody(dir, "", {"P.7"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, ".hdr file won't open= P.7.hdr\n");
+  EXPECT_EQ(r.err, "melvane: P.7: header copy P.7.hdr: Permission denied\n");
+  EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", kEarlier}}));
+
+  std::filesystem::remove(dir / "P.7.hdr");
+  write_file(dir / kSummary, kEarlier);
+  std::filesystem::permissions(dir / kSummary, std::filesystem::perms::owner_read);
+  r = asNobody(dir, "", {"P.7"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
+  EXPECT_EQ(r.err, std::string("melvane: P.7: summary ") + kSummary + ": Permission denied\n");
+  EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", valid}, {kSummary, kEarlier}}));
+
+  TempDir locked;  // the summary's directory, writable by root alone
+  std::filesystem::permissions(locked.path(), std::filesystem::perms::owner_all |
+                                                  std::filesystem::perms::others_exec);
+  r = run({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", MELVANE, dir / "P.7"},
+          {.cwd = locked.path().string()});  // asNobody would open the directory to all
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
+  EXPECT_EQ(r.err, "melvane: " + (dir / "P.7") + ": summary " + kSummary + ": Permission denied\n");
+  EXPECT_TRUE(listing(locked.path()).empty());
+}
+
+// A designed message that cannot be written makes the run fail aloud.
+TEST(MelvaneUnwritableOutput, StandardOutputThatCannotBeWritten) {
+  TempDir dir;
+  mkpfile("rev20", dir / "P1.7", {"size=1000"});
+  const RunResult r = run({"/bin/sh", "-c", "exec \"$0\" P1.7 >/dev/full", MELVANE},
+                          {.cwd = dir.path().string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "melvane: P1.7: " + shortBy(1000) + "; the missing bytes read as zeros\n" +
+                       "melvane: P1.7: standard output: No space left on device\n");
+}
+
+// ---- Files that a run replaces -------------------------------------------
+
+// These files carry the patient's name and id: a replaced output keeps the
+// permission bits, owner and group of the file it replaces.
+TEST(MelvaneReplacedFile, OwnerGroupAndModeAreKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give files to other users";
+  TempDir dir;
+  mkpfile("rev20", dir / "P.7");
+  for (const char* name : {"P.7.hdr", kSummary}) {
+    write_file(dir / name, kEarlier);
+    ASSERT_EQ(chown((dir / name).c_str(), 1234, 5678), 0);
+    ASSERT_EQ(chmod((dir / name).c_str(), 0600), 0);
+  }
+  const RunResult r = runMelvane(dir, {"P.7"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(names(work.path()), std::set<std::string>{kSummary});
-  EXPECT_EQ(names(data.path()), (std::set<std::string>{"P12345.7", "P12345.7.hdr"}));
-  EXPECT_EQ(read_file(data / "P12345.7.hdr").size(), kSize);
-}
-
-TEST(Melvane, FailedWritesLeaveEarlierFilesAndNoTemporaries) {
-  TempDir dir;
-  RunOptions limited;
-  limited.ignore_sigxfsz = true;
-  {  // The copy cannot be written whole: status 1, old copy kept, no summary.
-    mkpfile(dir / "P");
-    write_file(dir / "P.hdr", "the earlier copy");
-    limited.file_size_limit = 100000;
-    const RunResult r = melvane(dir, {"P"}, limited);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "melvane: P.hdr: File too large\n");
-    EXPECT_EQ(read_file(dir / "P.hdr"), "the earlier copy");
-    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"P", "P.hdr"}));
-  }
-  {  // The summary (8231 lines) cannot be written whole: status 255.
-    mkpfile(dir / "P", {"slices=2048"});
-    write_file(dir / kSummary, "the earlier summary");
-    limited.file_size_limit = 200000;
-    const RunResult r = melvane(dir, {"P"}, limited);
-    EXPECT_EQ(r.exit_code, 255);
-    EXPECT_EQ(r.err, std::string("melvane: ") + kSummary + ": File too large\n");
-    EXPECT_EQ(read_file(dir / kSummary), "the earlier summary");
-    EXPECT_EQ(read_file(dir / "P.hdr"), read_file(dir / "P"));
-    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"P", "P.hdr", kSummary}));
-  }
-  {  // Directories stand where the files should go.
-    std::filesystem::remove(dir / "P.hdr");
-    std::filesystem::create_directory(dir / "P.hdr");
-    RunResult r = melvane(dir, {"P"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, ".hdr file won't open= P.hdr\n");
-    std::filesystem::remove(dir / "P.hdr");
-    std::filesystem::remove(dir / kSummary);
-    std::filesystem::create_directory(dir / kSummary);
-    r = melvane(dir, {"P"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
-    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"P", "P.hdr", kSummary}));
-  }
-  {  // A directory that cannot be written to.
-    TempDir work;
-    if (geteuid() != 0) {
-      std::filesystem::permissions(work.path(), std::filesystem::perms::owner_read |
-                                                    std::filesystem::perms::owner_exec);
-      const RunResult r = melvane(work, {dir / "P"});
-      EXPECT_EQ(r.exit_code, 1);
-      EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
-      std::filesystem::permissions(work.path(), std::filesystem::perms::owner_all);
-    }
+  for (const char* name : {"P.7.hdr", kSummary}) {
+    const struct stat st = statOf(dir / name);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+    EXPECT_EQ(st.st_uid, 1234u) << name;
+    EXPECT_EQ(st.st_gid, 5678u) << name;
+    EXPECT_NE(read_file(dir / name), kEarlier) << name;
   }
 }
 
-TEST(Melvane, SparseEightGibInputReadsOnlyTheHeader) {
+// A user who may not give a file away still keeps its group, when they
+// belong to it, and its permission bits.
+TEST(MelvaneReplacedFile, GroupAndModeAreKeptForAnUnprivilegedUser) {
+  SKIP_UNLESS_NOBODY_CAN_RUN_MELVANE();
   TempDir dir;
-  mkpfile(dir / "big", {"size=8589934592"});
-  ASSERT_EQ(std::filesystem::file_size(dir / "big"), 8589934592u);
-  const auto start = std::chrono::steady_clock::now();
-  const RunResult r = melvane(dir, {"big"});
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_LT(took, std::chrono::seconds(2));
-  const std::string copy = read_file(dir / "big.hdr");
-  ASSERT_EQ(copy.size(), kSize);
-  mkpfile(dir / "small");
-  EXPECT_EQ(copy, read_file(dir / "small"));
+  mkpfile("rev20", dir / "P.7");
+  write_file(dir / kSummary, kEarlier);
+  ASSERT_EQ(chown((dir / kSummary).c_str(), 0, 4321), 0);
+  ASSERT_EQ(chmod((dir / kSummary).c_str(), 0662), 0);
+  const RunResult r = asNobody(dir, "4321", {"P.7"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const struct stat st = statOf(dir / kSummary);
+  EXPECT_EQ(st.st_mode & 07777, 0662u);
+  EXPECT_EQ(st.st_gid, 4321u);
+  EXPECT_NE(read_file(dir / kSummary), kEarlier);
 }
 
-// Nested directories below the working directory whose total path exceeds
-// PATH_MAX, made and removed with the *at() calls that such paths need.
-class DeepPath {
- public:
-  explicit DeepPath(const std::filesystem::path& root) : root_(root) {
-    const std::string part(200, 'd');
-    int fd = open(root.c_str(), O_PATH | O_DIRECTORY);
-    for (int i = 0; i < 25; ++i) {
-      mkdirat(fd, part.c_str(), 0700);
-      const int next = openat(fd, part.c_str(), O_PATH | O_DIRECTORY);
-      close(fd);
-      fd = next;
-      relative_ += part + "/";
-    }
-    deepest_ = fd;
-  }
-  ~DeepPath() {
-    close(deepest_);
-    // remove_all cannot name the deepest entries; climb down and up by hand.
-    std::vector<int> fds{open(root_.c_str(), O_RDONLY | O_DIRECTORY)};
-    const std::string part(200, 'd');
-    for (int i = 0; i < 25; ++i) fds.push_back(openat(fds.back(), part.c_str(), O_RDONLY | O_DIRECTORY));
-    for (const char* name : {"P.7", "P.7.hdr"}) unlinkat(fds.back(), name, 0);
-    for (int i = 25; i > 0; --i) {
-      close(fds[static_cast<std::size_t>(i)]);
-      unlinkat(fds[static_cast<std::size_t>(i) - 1], part.c_str(), AT_REMOVEDIR);
-    }
-    close(fds[0]);
-  }
-  int dir() const { return deepest_; }
-  const std::string& relative() const { return relative_; }
+// A symbolic link at an output's name is replaced by the new file; the file
+// it pointed to is left as it was.
+TEST(MelvaneReplacedFile, SymbolicLinkIsReplacedNotFollowed) {
+  TempDir dir, elsewhere;
+  mkpfile("rev20", dir / "P.7");
+  write_file(elsewhere / "target", kEarlier);
+  std::filesystem::create_symlink(elsewhere / "target", dir / kSummary);
+  const RunResult r = runMelvane(dir, {"P.7"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(S_ISREG(statOf(dir / kSummary).st_mode));
+  EXPECT_EQ(read_file(elsewhere / "target"), kEarlier);
+}
 
- private:
-  std::filesystem::path root_;
-  std::string relative_;
-  int deepest_;
-};
+// ---- The temporary file of an output, whatever ends the run --------------
 
-TEST(Melvane, InputPathLongerThanPathMax) {
+namespace {
+
+// Starts a child that makes a ReplaceFile of `kind` for dir/out, writes part
+// of a patient header to it, then reports through a pipe and waits to be
+// signalled. The cleanup signals start at their default action, as in a
+// shell. Returns the child's pid once it has written.
+pid_t childWritingOutput(const TempDir& dir, ReplaceFile::Temporary kind) {
+  int ready[2];
+  if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+    ReplaceFile file(kind);
+    if (!file.create(dir / "out")) _exit(2);
+    std::fputs("patient name = DOE^JANE\n", file.stream());
+    std::fflush(file.stream());
+    if (write(ready[1], "w", 1) != 1) _exit(3);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  const bool written = read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  if (!written) throw std::runtime_error("the child did not write its output");
+  return pid;
+}
+
+// Kills the child with `signal_number` and checks that it died of it.
+void killAndReap(pid_t pid, int signal_number) {
+  ASSERT_EQ(kill(pid, signal_number), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+  EXPECT_EQ(WTERMSIG(status), signal_number);
+}
+
+// Random bytes that make the names ".melvane-AAAAAA", ".melvane-BBBBBB", ...
+int names_drawn = 0;
+bool countingRandom(std::span<unsigned char> bytes) {
+  for (unsigned char& b : bytes) b = static_cast<unsigned char>(names_drawn);
+  ++names_drawn;
+  return true;
+}
+
+bool noRandom(std::span<unsigned char>) {
+  errno = ENOSYS;
+  return false;
+}
+
+}  // namespace
+
+// Written without a name, the temporary leaves nothing behind even when the
+// run is killed outright.
+TEST(MelvaneTemporaryFile, UnnamedTemporaryLeavesNothingWhenKilled) {
   TempDir dir;
-  mkpfile(dir / "P.7");
-  const std::string bytes = read_file(dir / "P.7");
-  std::filesystem::remove(dir / "P.7");
-  DeepPath deep(dir.path());
-  const int fd = openat(deep.dir(), "P.7", O_WRONLY | O_CREAT, 0600);
-  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  close(fd);
-  const std::string path = deep.relative() + "P.7";
-  ASSERT_GT(path.size(), 4096u);
-  const RunResult r = melvane(dir, {path});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_TRUE(std::filesystem::exists(dir / kSummary));
-  struct stat copy{};
-  EXPECT_EQ(fstatat(deep.dir(), "P.7.hdr", &copy, 0), 0);
-  EXPECT_EQ(static_cast<std::size_t>(copy.st_size), kSize);
+  const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::unnamed_where_possible);
+  EXPECT_TRUE(listing(dir.path()).empty());
+  killAndReap(pid, SIGKILL);
+  EXPECT_TRUE(listing(dir.path()).empty());
+}
+
+// Where the file system has no unnamed files, the named temporary is removed
+// by SIGINT, SIGTERM and SIGHUP, and the run still dies of the signal.
+TEST(MelvaneTemporaryFile, NamedTemporaryIsRemovedByInterruptTerminateAndHangup) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    TempDir dir;
+    const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::named);
+    const Files before = listing(dir.path());
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_TRUE(before.begin()->first.starts_with(".melvane-"));
+    killAndReap(pid, signal_number);
+    EXPECT_TRUE(listing(dir.path()).empty());
+  }
+}
+
+// A temporary name that is taken is left alone and the next one is tried, both
+// when the temporary is named at its creation and just before its rename.
+TEST(MelvaneTemporaryFile, TakenTemporaryNamesAreSkipped) {
+  for (const auto kind : {ReplaceFile::Temporary::named, ReplaceFile::Temporary::unnamed_where_possible}) {
+    TempDir dir;
+    write_file(dir / ".melvane-AAAAAA", "another run's file");
+    names_drawn = 0;
+    {
+      ReplaceFile file(kind, countingRandom);
+      ASSERT_TRUE(file.create(dir / "out")) << std::strerror(errno);
+      std::fputs("new", file.stream());
+      ASSERT_EQ(file.commit(), ReplaceFile::Outcome::placed) << std::strerror(errno);
+    }
+    EXPECT_EQ(names_drawn, 2);
+    EXPECT_EQ(listing(dir.path()), (Files{{".melvane-AAAAAA", "another run's file"}, {"out", "new"}}));
+  }
+}
+
+// Without random bytes for a name, no temporary is made and the target stays.
+TEST(MelvaneTemporaryFile, NoRandomBytesNoTemporary) {
+  TempDir dir;
+  write_file(dir / "out", kEarlier);
+  {
+    ReplaceFile named(ReplaceFile::Temporary::named, noRandom);
+    EXPECT_FALSE(named.create(dir / "out"));
+    EXPECT_EQ(errno, ENOSYS);
+    ReplaceFile unnamed(ReplaceFile::Temporary::unnamed_where_possible, noRandom);
+    ASSERT_TRUE(unnamed.create(dir / "out"));
+    EXPECT_EQ(unnamed.commit(), ReplaceFile::Outcome::not_placed);
+    EXPECT_EQ(errno, ENOSYS);
+  }
+  EXPECT_EQ(listing(dir.path()), (Files{{"out", kEarlier}}));
 }
