@@ -21,15 +21,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "hardening_checks.hpp"
+#include "support/bad_input.hpp"
 #include "summary/replace_file.hpp"
 #include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
 #include "support/run.hpp"
 
-using hardening::cut;
-using hardening::expectCleanEnd;
+using testing_support::cut;
+using testing_support::expectCleanEnd;
 using melvane::ReplaceFile;
 using testing_support::HeaderBuilder;
 using testing_support::listing;
@@ -274,7 +274,7 @@ void checkCuts(const std::string& order, std::initializer_list<std::size_t> boun
                std::size_t grid_points) {
   const std::string whole = rev20({"order=" + order});
   ASSERT_EQ(whole.size(), kSize);
-  for (const std::size_t length : hardening::cutLengths(kSize, grid_points, boundaries)) {
+  for (const std::size_t length : testing_support::cutLengths(kSize, grid_points, boundaries)) {
     const std::string what = order + " file cut to " + std::to_string(length) + " bytes";
     TempDir cut_dir, padded_dir;
     const std::string padded = cut(cut(whole, length), kSize);

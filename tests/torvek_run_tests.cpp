@@ -10,13 +10,13 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "hardening_checks.hpp"
+#include "support/bad_input.hpp"
 #include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/run.hpp"
 
-using hardening::cut;
-using hardening::expectCleanEnd;
+using testing_support::cut;
+using testing_support::expectCleanEnd;
 using testing_support::Build;
 using testing_support::expect_golden;
 using testing_support::kBuildA;
@@ -254,7 +254,7 @@ void checkCuts(const Build& build, std::initializer_list<std::size_t> boundaries
   const std::string valid = read_file(scratch / "valid");
   ASSERT_EQ(valid.size(), build.full);
   const RxPlaces places = rxPlaces(build);
-  for (const std::size_t length : hardening::cutLengths(build.full, 24, boundaries)) {
+  for (const std::size_t length : testing_support::cutLengths(build.full, 24, boundaries)) {
     const std::string what = std::string(build.program) + ", file cut to " +
                              std::to_string(length) + " bytes";
     TempDir cut_dir, padded_dir;
@@ -479,27 +479,4 @@ TEST(TorvekUnwritableOutput, AUsageTextThatCannotBeWrittenIsAFailure) {
   const RunResult unknown = shell(kBuildB, "exec \"$0\" -x file > /dev/full");
   EXPECT_EQ(unknown.exit_code, 1);
   EXPECT_EQ(shell(kBuildB, "exec \"$0\" > /dev/null").exit_code, 0);
-}
-
-// ---- Memory errors ------------------------------------------------------------
-
-// Each build under valgrind's memcheck on its demo input (mkpfile's
-// defaults): no invalid read or write, no use of uninitialised bytes, no
-// leak. Skipped without valgrind and in the sanitizer build, whose runtime
-// valgrind cannot run.
-TEST(TorvekMemory, ValgrindFindsNothingOnTheDemoInputs) {
-  if (TORVEK_SANITIZED) GTEST_SKIP() << "valgrind does not run sanitizer builds";
-  if (std::string(VALGRIND).empty()) GTEST_SKIP() << "valgrind is not installed";
-  for (const Build* build : kBuilds) {
-    SCOPED_TRACE(build->program);
-    TempDir dir;
-    mkpfile(*build, dir / "P12345.7");
-    const RunResult r =
-        run({VALGRIND, "--error-exitcode=1", "--leak-check=full", build->executable, "P12345.7"},
-            {.cwd = dir.path().string(), .timeout = std::chrono::seconds(120)});
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("ERROR SUMMARY: 0 errors"), std::string::npos) << r.err;
-  }
 }

@@ -1,13 +1,11 @@
-// Shared checks of the bad-input tests: how a run of a real executable must
+// Test support for the bad-input tests: how a run of a real executable must
 // end whatever its input, and the input files cut from one valid file.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <filesystem>
 #include <initializer_list>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,9 +13,7 @@
 #include "support/files.hpp"
 #include "support/run.hpp"
 
-namespace hardening {
-
-using testing_support::RunResult;
+namespace testing_support {
 
 // A run that died of a signal, ran into its timeout or made a sanitizer
 // speak failed, whatever its output says.
@@ -47,14 +43,4 @@ inline std::string cut(const std::string& bytes, std::size_t length) {
   return out;
 }
 
-// Every file in `dir` (no subdirectories expected) with its contents.
-inline std::map<std::string, std::string> contents(const std::filesystem::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    files[name] = entry.is_regular_file() ? testing_support::read_file(entry.path()) : "<dir>";
-  }
-  return files;
-}
-
-}  // namespace hardening
+}  // namespace testing_support
