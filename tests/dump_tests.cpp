@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dump/PrintImageHeader.hpp"
+#include "support/capture.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
 #include "support/run.hpp"
@@ -26,18 +27,12 @@ const std::string kImageBanner = "\n################### IMAGE HEADER ###########
 const std::string kZeroByte(1, '\0');
 const std::string kMax64 = "18446744073709551615";
 
-// What `print` writes to a memory stream, zero bytes included.
+// What `print` writes, zero bytes included.
 template <class Print>
 std::string capture(Print print) {
-  char* data = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&data, &size);
-  if (!out) throw std::runtime_error("open_memstream failed");
-  print(out);
-  std::fclose(out);
-  std::string text(data, size);
-  std::free(data);
-  return text;
+  const testing_support::Capture out;
+  print(out.file());
+  return out.text();
 }
 
 using Dump = void (*)(pfile::Bytes, std::FILE*);

@@ -17,6 +17,7 @@
 #include "common/format_check.hpp"
 #include "summary/header_input.hpp"
 #include "summary/summary.hpp"
+#include "support/capture.hpp"
 #include "support/header_builder.hpp"
 
 using melvane::HeaderBytes;
@@ -42,14 +43,9 @@ HeaderBytes whole(const HeaderBuilder& h) {
 // The summary of `h` as writeSummary prints it, with SwapEndian detected.
 std::string summaryOf(const HeaderBuilder& h) {
   melvane::SwapEndian = melvane::detectSwapEndian(whole(h));
-  char* text = nullptr;
-  std::size_t length = 0;
-  std::FILE* out = open_memstream(&text, &length);
-  EXPECT_EQ(melvane::writeSummary(whole(h), out), 0);
-  std::fclose(out);
-  std::string result(text, length);
-  std::free(text);
-  return result;
+  const testing_support::Capture out;
+  EXPECT_EQ(melvane::writeSummary(whole(h), out.file()), 0);
+  return out.text();
 }
 
 // The one line of `summary` that starts with `label`.
