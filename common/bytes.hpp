@@ -1,14 +1,18 @@
 // The one place where header bytes become numbers or texts: bounds-checked
-// loads in the host's byte order, and texts that stop at their first zero byte
-// or at the end of the bytes the caller owns, whichever comes first.
+// loads in the host's byte order, texts that stop at their first zero byte
+// or at the end of the bytes the caller owns, whichever comes first, and the
+// byte reversal for numbers stored in the other order.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <span>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace pfile {
 
@@ -39,6 +43,16 @@ inline std::string_view text(Bytes bytes, std::size_t offset) {
   const std::size_t length =
       nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - first) : room;
   return {first, length};
+}
+
+// `value` with its bytes in the opposite order: how a number stored in the
+// other byte order than the host's becomes the host's.
+template <class T>
+T byteReversed(T value) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  auto bytes = std::bit_cast<std::array<std::byte, sizeof(T)>>(value);
+  for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(bytes[i], bytes[sizeof(T) - 1 - i]);
+  return std::bit_cast<T>(bytes);
 }
 
 }  // namespace pfile

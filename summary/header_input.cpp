@@ -1,7 +1,7 @@
 // Byte order and revision check of melvane's header.
 #include "summary/header_input.hpp"
 
-#include "common/header_view.hpp"
+#include "common/bytes.hpp"
 
 namespace melvane {
 

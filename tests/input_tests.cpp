@@ -1,13 +1,14 @@
 // The Pfile input both tools read through: the same bytes at the same offset
 // whether they come from a regular file or a pipe that hands them over in
-// small pieces, inputs that end early, read errors, and the header view's
-// byte order.
+// small pieces, inputs that end early, read errors, and byte reversal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <fcntl.h>
@@ -17,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "common/header_view.hpp"
+#include "common/bytes.hpp"
 #include "common/pfile_input.hpp"
 #include "support/files.hpp"
 
@@ -136,17 +137,10 @@ TEST(PfileInput, AFifoWithoutAWriterOpensAndReadsAsEmpty) {
   close(fd);
 }
 
-TEST(HeaderView, NumbersInEitherByteOrderAndTextsWithinTheirBlock) {
-  std::array<std::byte, 12> bytes{};
-  const unsigned char raw[] = {0xFF, 0xFE, 0x41, 0xA0, 0x0C, 0x4A, 'a', 'b', 'c', 'd', 0, 'e'};
-  std::memcpy(bytes.data(), raw, sizeof raw);
-  const pfile::HeaderView<12> host(bytes);
-  const pfile::HeaderView<12> reversed(bytes, pfile::ByteOrder::reversed);
-  EXPECT_EQ(host.number<std::int16_t>(0), -257);       // 0xFEFF
-  EXPECT_EQ(reversed.number<std::int16_t>(0), -2);     // 0xFFFE: the sign carries
-  EXPECT_EQ(reversed.number<float>(2), 20.006f);       // 41A00C4A stored big-endian
-  EXPECT_EQ(reversed.text(6, 12), "abcd");
-  EXPECT_EQ(reversed.text(6, 8), "ab");                // no NUL before the block's end
-  EXPECT_EQ(reversed.text(11, 12), "e");               // no NUL before the header's end
-  EXPECT_THROW(host.number<std::int32_t>(9), std::out_of_range);
+TEST(ByteReversal, IntegersKeepTheirSignAndFloatsTheirBits) {
+  EXPECT_EQ(pfile::byteReversed(std::int16_t{-2}), std::int16_t{-257});           // FFFE -> FEFF
+  EXPECT_EQ(pfile::byteReversed(std::int16_t{0x00FF}), std::int16_t{-256});       // 00FF -> FF00
+  EXPECT_EQ(pfile::byteReversed(std::int32_t{0x4A0CA041}), std::int32_t{0x41A00C4A});
+  EXPECT_EQ(pfile::byteReversed(std::bit_cast<float>(0x4A0CA041u)), 20.006f);
+  EXPECT_EQ(pfile::byteReversed(std::uint64_t{0x0102030405060708}), 0x0807060504030201u);
 }

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "common/header_view.hpp"
+#include "common/bytes.hpp"
 
 namespace pfile {
 
