@@ -84,9 +84,20 @@ TEST(Mkpfile, HowATextSettingEnds) {
   EXPECT_EQ(made(dir, "b", {"text@46754=XY"}).substr(46754, 10), "XYI RUN 1\0"s);
   // The revision 20.006 series description (145762) holds "EPI RESTING STATE".
   EXPECT_EQ(made(dir, "rev20", {"text@145762=XY"}).substr(145762, 6), "XY\0 RE"s);
-  const std::string file = made(dir, "rev20", {"text@149786=AB"});
+  std::string file = made(dir, "rev20", {"text@149786=AB"});
   EXPECT_EQ(file.size(), 149788u);
   EXPECT_TRUE(file.ends_with("\0AB"s));
+  file = made(dir, "rev20", {"fill@149785+3=0x7A", "text@149785=AB"});
+  EXPECT_TRUE(file.ends_with("AB\0"s));
+}
+
+// The slice count is written as given; entries stop at the table's 2048th.
+TEST(Mkpfile, SlicesBeyondTheTable) {
+  TempDir dir;
+  const std::string file = made(dir, "rev20", {"slices=3000"});
+  EXPECT_EQ(file.size(), 149788u);
+  EXPECT_EQ(file.substr(68, 2), "\xB8\x0B"s);                     // 3000
+  EXPECT_EQ(file.substr(36864 + 48 * 2047 + 2, 2), "\0\x08"s);    // slice 2048
 }
 
 TEST(Mkpfile, SizeCutsTheHeaderOrAddsZeros) {
@@ -110,6 +121,12 @@ TEST(Mkpfile, BadSettingsWriteNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "P")) << setting;
   }
   EXPECT_EQ(made(dir, "b", {"s16@49566=-1"}).substr(49566), "\xFF\xFF");
+}
+
+TEST(Mkpfile, AFailedWriteIsReported) {
+  const auto result = run({MKPFILE, "rev20", "/dev/full"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "mkpfile: /dev/full: write failed\n");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // the summary's rows are compiled against.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -181,6 +182,17 @@ TEST(Summary, TextsEndAtTheirBlockWhenNoNulComes) {
   EXPECT_EQ(line(s, "requisition"), "requisition number = " + std::string(144780 - 144466, 'x'));
   EXPECT_EQ(line(s, "series desc"), "series description = " + std::string(147340 - 145762, 's'));
   EXPECT_EQ(line(s, "coil"), "coil = " + std::string(kSize - 149089, 'c') + " ");
+  EXPECT_EQ(line(s, "history"), "history = ");  // a NUL at once: an empty text
+}
+
+// A write that fails stops the summary and gives its errno back.
+TEST(Summary, AFailedWriteReturnsItsError) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::setvbuf(full, nullptr, _IONBF, 0);  // every line reaches the device
+  melvane::SwapEndian = 0;
+  EXPECT_EQ(melvane::writeSummary(whole(valid()), full), ENOSPC);
+  std::fclose(full);
 }
 
 TEST(Summary, SliceCountStopsAtTheTablesLastEntry) {
