@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dump/PrintImageHeader.hpp"
+#include "support/builds.hpp"
 #include "support/capture.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
@@ -128,31 +129,18 @@ TEST(RecordDump, AllOnesByKind) {
   EXPECT_EQ(count["-nan"], 91);
 }
 
-// The same two bytes FE FF read as s16 and as u16; a u32 with its top bit set
-// stays positive under "%ld".
-TEST(RecordDump, SignExtensionFloatsAndRawBytes) {
-  auto out = dumpOf(dump::printMRImageHeader, HeaderBuilder(kImage)
-                                                  .put<std::uint16_t>(692, 0xFFFE)       // imatrix_X, s16
-                                                  .put<std::uint16_t>(696, 0xFFFE)       // im_exno, u16
-                                                  .put<std::uint32_t>(512, 0x80000000u)  // im_datetime
-                                                  .put<float>(0, -0.0f)                  // dfov
-                                                  .put<float>(4, 1.5f)                   // dfov_rect
-                                                  .put<std::uint32_t>(12, 0x7F800000u)   // slthick
-                                                  .put<std::uint32_t>(16, 0x7FC00000u)   // scanspacing
-                                                  .bytes());
-  EXPECT_EQ(value(out, "imatrix_X") + " " + value(out, "im_exno"), "-2 65534");
-  EXPECT_EQ(value(out, "im_datetime"), "2147483648");
-  EXPECT_EQ(value(out, "dfov") + " " + value(out, "dfov_rect"), "-0.000000 1.500000");
-  EXPECT_EQ(value(out, "slthick") + " " + value(out, "scanspacing"), "inf nan");
-  out = dumpOf(dump::printSeriesHeader,
-               HeaderBuilder(kSeries).put<char>(465, 'S').put<unsigned char>(466, 0xFF).bytes());
-  EXPECT_EQ(value(out, "start_ras") + value(out, "end_ras"), "S\xFF");
+// A 64-bit counter keeps the bytes above its low 32 bits.
+TEST(RecordDump, SixtyFourBitCountersUseAllEightBytes) {
+  const auto out = dumpOf(dump::printExamHeader,
+                          HeaderBuilder(kExam).put<std::int64_t>(120, -(std::int64_t{1} << 32)).bytes());
+  EXPECT_EQ(value(out, "ex_seriesct"), "-4294967296");
 }
 
 // Each dump reads up to the first byte of its last text field and no further:
 // handed exactly that many bytes, it prints that text as the one byte there,
 // which has no zero byte after it, and leaves the bytes beyond alone; handed
-// one byte less, it writes nothing and throws.
+// one byte less, it writes nothing and throws; handed more, the text runs on
+// to the first zero byte or the end of the bytes, however far that is.
 TEST(RecordDump, ARecordEndsAtItsLastTextsFirstByte) {
   const struct { Dump dump; std::size_t reach; std::string last; } cases[] = {
       {dump::printExamHeader, 603, "study_uid"},
@@ -160,9 +148,10 @@ TEST(RecordDump, ARecordEndsAtItsLastTextsFirstByte) {
       {dump::printMRImageHeader, 1088, "sop_uid"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.last);
-    const HeaderBuilder memory = HeaderBuilder(c.reach + 8).fill(c.reach - 1, 9, std::byte{'u'});
+    const HeaderBuilder memory = HeaderBuilder(c.reach + 99).fill(c.reach - 1, 100, std::byte{'u'});
     const pfile::Bytes bytes = memory.bytes();
     EXPECT_EQ(value(dumpOf(c.dump, bytes.first(c.reach)), c.last), "u");
+    EXPECT_EQ(value(dumpOf(c.dump, bytes), c.last), std::string(100, 'u'));
     EXPECT_EQ(capture([&](std::FILE* f) {
                 EXPECT_THROW(c.dump(bytes.first(c.reach - 1), f), std::out_of_range);
               }), "");
@@ -249,11 +238,8 @@ TEST(ByteSwap, PartialUnitsAndLengthsBeyondTheRange) {
 // twice, texts that run on past the version fields.
 TEST(TorvekAGolden, FullRunOnARealisticPfile) {
   testing_support::TempDir dir;
-  const auto made = testing_support::run({MKPFILE, "a", dir / "P00042.7"});
-  ASSERT_EQ(made.exit_code, 0) << made.err;
-  testing_support::RunOptions options;
-  options.cwd = dir.path().string();
-  const auto result = testing_support::run({TORVEK_A, "P00042.7"}, options);
+  testing_support::mkpfile(testing_support::kBuildA, dir / "P00042.7");
+  const auto result = testing_support::run({TORVEK_A, "P00042.7"}, {.cwd = dir.path().string()});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.err, "");
   testing_support::expect_golden(result.out, "torvek_a_full.txt");
