@@ -561,13 +561,14 @@ namespace {
 // Starts a child that makes a ReplaceFile of `kind` for dir/out, writes part
 // of a patient header to it, then reports through a pipe and waits to be
 // signalled. The cleanup signals start at their default action, as in a
-// shell. Returns the child's pid once it has written.
-pid_t childWritingOutput(const TempDir& dir, ReplaceFile::Temporary kind) {
+// shell, except `ignored`, as under nohup. Returns the child's pid once it has
+// written.
+pid_t childWritingOutput(const TempDir& dir, ReplaceFile::Temporary kind, int ignored = 0) {
   int ready[2];
   if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, s == ignored ? SIG_IGN : SIG_DFL);
     ReplaceFile file(kind);
     if (!file.create(dir / "out")) _exit(2);
     std::fputs("patient name = DOE^JANE\n", file.stream());
@@ -630,6 +631,16 @@ TEST(MelvaneTemporaryFile, NamedTemporaryIsRemovedByInterruptTerminateAndHangup)
     killAndReap(pid, signal_number);
     EXPECT_TRUE(listing(dir.path()).empty());
   }
+}
+
+// A run started with SIGHUP ignored keeps ignoring it while a named temporary
+// exists: the hangup is discarded, and a later SIGTERM still removes the file.
+TEST(MelvaneTemporaryFile, IgnoredHangupStaysIgnored) {
+  TempDir dir;
+  const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::named, SIGHUP);
+  ASSERT_EQ(kill(pid, SIGHUP), 0);
+  killAndReap(pid, SIGTERM);
+  EXPECT_TRUE(listing(dir.path()).empty());
 }
 
 // A named temporary that is never put in place, as after a failed write, goes
