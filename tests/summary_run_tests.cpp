@@ -1,5 +1,5 @@
 // melvane run as a program on synthetic Pfiles, grouped by what the run
-// meets: whole summaries compared with golden files; other revisions; short,
+// meets: a whole summary compared with its golden file; other revisions; short,
 // empty and unreadable inputs; inputs that cannot be opened; outputs that
 // cannot be written; files that a run replaces; and the temporary file of an
 // output when the run is interrupted or killed. A run either puts each output
