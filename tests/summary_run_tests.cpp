@@ -545,7 +545,7 @@ TEST(MelvaneReplacedFile, GroupAndModeAreKeptForAnUnprivilegedUser) {
 // link, not the input, is what the output replaces.
 TEST(MelvaneReplacedFile, SymbolicLinkIsReplacedNotFollowed) {
   TempDir dir;
-  mkpfile("rev20", dir / "P.7", {"size=200000"});
+  mkpfile("rev20", dir / "P.7");
   const std::string input = read_file(dir / "P.7");
   std::filesystem::create_symlink("P.7", dir / kSummary);
   const RunResult r = runMelvane(dir, {"P.7"});
