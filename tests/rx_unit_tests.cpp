@@ -74,8 +74,9 @@ TEST(CommandLine, AcceptsOptionsInAnyOrderAndTakesTheLastArgumentAsPfile) {
 }
 
 TEST(CommandLine, PrintsUsageWhenNothingIsLeftForThePfile) {
-  EXPECT_EQ(parse({"torvek-b"}).output, kUsage);
-  EXPECT_FALSE(parse({"torvek-b"}).settings);
+  auto none = parse({"torvek-b"});
+  EXPECT_FALSE(none.settings);
+  EXPECT_EQ(none.output, kUsage);
   auto prefix_last = parse({"torvek-b", "-brik", "pre"});
   EXPECT_FALSE(prefix_last.settings);
   EXPECT_EQ(prefix_last.output, kUsage);
