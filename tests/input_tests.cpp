@@ -124,6 +124,14 @@ TEST(PfileInput, AReadErrorIsNeverData) {
   const int closed = 1000;  // no such descriptor
   readThrough(closed, 8, 100, r);
   EXPECT_EQ(r.error, EBADF);
+
+  // A pipe's write end cannot seek, and reading to skip to the offset fails.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  readThrough(fds[1], 8, 100, r);
+  EXPECT_EQ(r.error, EBADF);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 // A signal caught while a read waits for its bytes interrupts the read; the

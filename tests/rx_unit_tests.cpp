@@ -269,8 +269,9 @@ TEST(RecordReaders, ReadTheirLayoutsSizeFromTheCurrentPosition) {
       const std::size_t size = r.sizes[l];
       SCOPED_TRACE(std::string(r.name) + " layout " + char('A' + l));
       // 7 bytes of something else first: the reader must not seek back to 0.
-      HeaderBuilder(7 + size).put<std::uint8_t>(7, 0x5A).put<std::uint8_t>(6 + size, 0xA5)
-          .write(dir / "whole");
+      // One byte of the next record after it: the reader must not take it.
+      HeaderBuilder(7 + size + 1).put<std::uint8_t>(7, 0x5A).put<std::uint8_t>(6 + size, 0xA5)
+          .put<std::uint8_t>(7 + size, 0x77).write(dir / "whole");
       HeaderBuilder(7 + size - 1).write(dir / "short");
       const auto readAfterSeven = [&](const std::string& path, std::span<std::byte> record,
                                       std::string& messages) {
