@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <bit>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <string>
 #include <thread>
@@ -122,6 +124,40 @@ TEST(PfileInput, AReadErrorIsNeverData) {
   const int closed = 1000;  // no such descriptor
   readThrough(closed, 8, 100, r);
   EXPECT_EQ(r.error, EBADF);
+
+  // A pipe's write end cannot seek, and reading to skip to the offset fails.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  readThrough(fds[1], 8, 100, r);
+  EXPECT_EQ(r.error, EBADF);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+// A signal caught while a read waits for its bytes interrupts the read; the
+// read goes on and gets them.
+TEST(PfileInput, ASignalDuringAReadIsNotAnError) {
+  struct sigaction on_usr1 {}, old_usr1 {};
+  on_usr1.sa_handler = +[](int) {};  // without SA_RESTART the waiting read fails with EINTR
+  sigaction(SIGUSR1, &on_usr1, &old_usr1);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pthread_t reader = pthread_self();
+  ssize_t written = 0;
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pthread_kill(reader, SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    written = write(fds[1], "abc", 3);
+    close(fds[1]);
+  });
+  ReadResult r;
+  EXPECT_EQ(readThrough(fds[0], 0, 3, r), "abc");
+  EXPECT_EQ(r.error, 0);
+  writer.join();
+  close(fds[0]);
+  sigaction(SIGUSR1, &old_usr1, nullptr);
+  EXPECT_EQ(written, 3);
 }
 
 TEST(PfileInput, AFifoWithoutAWriterOpensAndReadsAsEmpty) {

@@ -74,8 +74,9 @@ TEST(CommandLine, AcceptsOptionsInAnyOrderAndTakesTheLastArgumentAsPfile) {
 }
 
 TEST(CommandLine, PrintsUsageWhenNothingIsLeftForThePfile) {
-  EXPECT_EQ(parse({"torvek-b"}).output, kUsage);
-  EXPECT_FALSE(parse({"torvek-b"}).settings);
+  auto none = parse({"torvek-b"});
+  EXPECT_FALSE(none.settings);
+  EXPECT_EQ(none.output, kUsage);
   auto prefix_last = parse({"torvek-b", "-brik", "pre"});
   EXPECT_FALSE(prefix_last.settings);
   EXPECT_EQ(prefix_last.output, kUsage);
@@ -117,28 +118,18 @@ TEST(Coordinates, ZeroNegativeZeroAndNaNTakeThePositiveLetter) {
   EXPECT_EQ(endLine(rx), "End:\tLnan\tPnan\tSinf\n");
 }
 
-TEST(RxArithmetic, StartIsTheCentreAndEndMovesAlongTheNormal) {
-  RxRecord rx;
-  // Axial: start S10 on a normal (0, 0, 1), 40 mm on.
-  ASSERT_TRUE(computeRx({'S', 10, 50, 0, 0, 10, 0, 0, 1}, rx));
-  EXPECT_EQ(startLine(rx), "Start:\tL0.0\tP0.0\tS10.0\n");
-  EXPECT_EQ(endLine(rx), "End:\tL0.0\tP0.0\tS50.0\n");
-  // Sagittal from the right.
-  ASSERT_TRUE(computeRx({'R', 20, -20, 20, 0, 0, 1, 0, 0}, rx));
-  EXPECT_EQ(startLine(rx), "Start:\tR20.0\tP0.0\tS0.0\n");
-  EXPECT_EQ(endLine(rx), "End:\tL20.0\tP0.0\tS0.0\n");
-}
-
 TEST(RxArithmetic, EachLetterChoosesItsAxisNormalAsDivisor) {
-  // Normal (0.5, 0.25, 2): the end moves by 10 * n / d along each axis.
-  const struct { unsigned char letter; float divisor; } cases[] = {
-      {'R', 0.5f}, {'L', 0.5f}, {'A', 0.25f}, {'P', 0.25f}, {'S', 2.0f}, {'I', 2.0f}};
+  // Normal (0.5, 0.25, 2) and a 10 mm slab: R and L divide by 0.5, A and P by
+  // 0.25, S and I by 2.
+  const struct { unsigned char letter; float end_rl, end_ap, end_si; } cases[] = {
+      {'R', -10, -5, 40},   {'L', -10, -5, 40},   {'A', -20, -10, 80},
+      {'P', -20, -10, 80},  {'S', -2.5f, -1.25f, 10}, {'I', -2.5f, -1.25f, 10}};
   for (const auto& c : cases) {
     RxRecord rx;
     ASSERT_TRUE(computeRx({c.letter, 0, 10, 0, 0, 0, 0.5f, 0.25f, 2.0f}, rx)) << c.letter;
-    EXPECT_FLOAT_EQ(rx.end_rl, -(10 * 0.5f / c.divisor)) << c.letter;
-    EXPECT_FLOAT_EQ(rx.end_ap, -(10 * 0.25f / c.divisor)) << c.letter;
-    EXPECT_FLOAT_EQ(rx.end_si, 10 * 2.0f / c.divisor) << c.letter;
+    EXPECT_EQ(rx.end_rl, c.end_rl) << c.letter;
+    EXPECT_EQ(rx.end_ap, c.end_ap) << c.letter;
+    EXPECT_EQ(rx.end_si, c.end_si) << c.letter;
   }
 }
 
@@ -150,13 +141,6 @@ TEST(RxArithmetic, AnUnknownLetterComputesNoEnd) {
     EXPECT_EQ(startLine(rx), "Start:\tR1.0\tA2.0\tS3.0\n");
     EXPECT_EQ(rx.end_rl, 77.0f);  // left as it was
   }
-}
-
-TEST(RxDiagnosis, AFiniteRxHasNothingToSay) {
-  RxRecord rx;
-  const RxInputs in{'S', 10, 50, 0, 0, 10, 0, 0, 1};
-  ASSERT_TRUE(computeRx(in, rx));
-  EXPECT_EQ(nonFiniteRx(in, rx, true), "");
 }
 
 TEST(RxDiagnosis, NamesTheValuesThatAreNotFiniteAndWhy) {
@@ -174,6 +158,7 @@ TEST(RxDiagnosis, NamesTheValuesThatAreNotFiniteAndWhy) {
        "the Rx is not finite (Start R/L, End R/L): ctr_R is -inf"},
       {{'P', inf, 0, 0, 0, 0, 0, 1, 0}, all_ends + "start_loc is inf"},
       {{'L', 0, 10, 0, 0, 0, nan, 0, 0}, all_ends + "norm_R is nan"},
+      {{'S', 0, 10, 0, 0, 0, 0, 0, nan}, all_ends + "norm_S is nan"},
       {{'A', 0, 10, 0, nan, 0, 0, 0, 0},
        "the Rx is not finite (Start A/P, End R/L, End A/P, End S/I): ctr_A is nan; "
        "the divisor norm_A is 0"},
@@ -227,10 +212,6 @@ TEST(HeaderRead, AWholeHeaderReadsWithoutAMessage) {
   EXPECT_EQ(a.read.got, 149808u);
   EXPECT_EQ(a.messages, "");
   EXPECT_EQ(pfile::load<float>(a.header, 149804), 2.5f);
-
-  auto b = readHeaderOf(layoutB, HeaderBuilder(49568 + 100));  // longer files are fine
-  EXPECT_EQ(b.read.got, 49568u);
-  EXPECT_EQ(b.messages, "");
 }
 
 TEST(HeaderRead, OneByteShortPrintsTheImageMessageOnceAndZeroFills) {
@@ -240,10 +221,6 @@ TEST(HeaderRead, OneByteShortPrintsTheImageMessageOnceAndZeroFills) {
   EXPECT_EQ(a.messages, "\n.Error in readMRImageHeader().");
   EXPECT_EQ(a.header[149806], std::byte{1});
   EXPECT_EQ(a.header[149807], std::byte{0});  // not the 0xAA that stood there
-
-  auto b = readHeaderOf(layoutB, HeaderBuilder(0));
-  EXPECT_EQ(b.messages, "\n.Error in readMRImageHeader().");
-  EXPECT_EQ(b.header[0], std::byte{0});
 }
 
 TEST(HeaderRead, LayoutCTakesTwoOverlappingRecordsFromOneRead) {
@@ -257,27 +234,19 @@ TEST(HeaderRead, LayoutCTakesTwoOverlappingRecordsFromOneRead) {
   EXPECT_EQ(in.ctr_R, -7.5f);
   EXPECT_EQ(pfile::load<float>(whole.header, 62488 + 2048), 9.0f);  // image byte 0, seen
                                                                      // from the series
-
-  auto after_series = readHeaderOf(layoutC, HeaderBuilder(62488 + 2104));
-  EXPECT_EQ(after_series.messages, "\n.Error in readMRImageHeader().");
-  auto into_overlap = readHeaderOf(layoutC, HeaderBuilder(62488 + 2104 - 1));
-  EXPECT_EQ(into_overlap.messages,
-            "\n.Error in readSeriesHeader().\n.Error in readMRImageHeader().");
-  auto tiny = readHeaderOf(layoutC, HeaderBuilder(10));
-  EXPECT_EQ(tiny.messages, "\n.Error in readSeriesHeader().\n.Error in readMRImageHeader().");
 }
 
-TEST(HeaderRead, AReadErrorPrintsTheShortReadMessagesAndIsReported) {
+TEST(HeaderRead, ReadrxLeavesNoDescriptorOpen) {
   TempDir dir;
-  const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  std::vector<std::byte> header(layoutC.header_size, std::byte{0xAA});
-  Capture out;
-  const pfile::ReadResult read = readPFileHeader(layoutC, header, fd, out.file());
-  ::close(fd);
-  EXPECT_EQ(read.error, EISDIR);
-  EXPECT_EQ(read.got, 0u);
-  EXPECT_EQ(out.text(), "\n.Error in readSeriesHeader().\n.Error in readMRImageHeader().");
-  EXPECT_EQ(header[0], std::byte{0});
+  HeaderBuilder(100).write(dir / "P");
+  Capture out, err;
+  RxRecord rx;
+  const int lowest_free = ::open("/dev/null", O_RDONLY);
+  ::close(lowest_free);
+  readrx(layoutB, rx, (dir / "P").c_str(), out.file(), err.file());
+  const int after = ::open("/dev/null", O_RDONLY);
+  ::close(after);
+  EXPECT_EQ(after, lowest_free);
 }
 
 TEST(RecordReaders, ReadTheirLayoutsSizeFromTheCurrentPosition) {
@@ -300,8 +269,9 @@ TEST(RecordReaders, ReadTheirLayoutsSizeFromTheCurrentPosition) {
       const std::size_t size = r.sizes[l];
       SCOPED_TRACE(std::string(r.name) + " layout " + char('A' + l));
       // 7 bytes of something else first: the reader must not seek back to 0.
-      HeaderBuilder(7 + size).put<std::uint8_t>(7, 0x5A).put<std::uint8_t>(6 + size, 0xA5)
-          .write(dir / "whole");
+      // One byte of the next record after it: the reader must not take it.
+      HeaderBuilder(7 + size + 1).put<std::uint8_t>(7, 0x5A).put<std::uint8_t>(6 + size, 0xA5)
+          .put<std::uint8_t>(7 + size, 0x77).write(dir / "whole");
       HeaderBuilder(7 + size - 1).write(dir / "short");
       const auto readAfterSeven = [&](const std::string& path, std::span<std::byte> record,
                                       std::string& messages) {
