@@ -152,6 +152,14 @@ struct Findings {
   }
 };
 
+// "PROGRAM: PFILE: MESSAGE" on `err`, after what `out` holds so far, so the
+// message follows the output it explains.
+void complain(const Layout& layout, const char* pfile, const std::string& message,
+              std::FILE* out, std::FILE* err) {
+  std::fflush(out);
+  std::fprintf(err, "%s: %s: %s\n", layout.program, pfile, message.c_str());
+}
+
 Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxInputs& in,
                  const RxRecord& rx, bool known_letter) {
   Findings found;
@@ -199,10 +207,7 @@ RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile
   printRxReport(rx, in, known_letter, out);
 
   const Findings found = examine(layout, read, in, rx, known_letter);
-  if (!found.messages.empty()) std::fflush(out);
-  for (const std::string& message : found.messages) {
-    std::fprintf(err, "%s: %s: %s\n", layout.program, pfile, message.c_str());
-  }
+  for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
   return found.outcome;
 }
 
@@ -212,8 +217,7 @@ RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FIL
   if (fd < 0) {
     const int error = errno;
     std::fprintf(out, "Can't open pfile %s!\n", pfile);
-    std::fflush(out);
-    std::fprintf(err, "%s: %s: %s\n", layout.program, pfile, std::strerror(error));
+    complain(layout, pfile, std::strerror(error), out, err);
     return RxOutcome::cant_open;
   }
   const RxOutcome outcome = reportRx(layout, rx, fd, pfile, out, err);

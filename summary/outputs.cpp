@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <utility>
 
 #include "summary/replace_file.hpp"
 #include "summary/summary.hpp"
@@ -83,9 +84,12 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header) {
     reportProblem(pfile, std::strerror(errno));
     return 1;
   }
-  for (const auto& [output, name] : {std::pair{Output::header_copy, copy}, {Output::summary, summary}}) {
+  const std::pair<Output, std::string> outputs[] = {{Output::header_copy, copy},
+                                                    {Output::summary, summary}};
+  for (const auto& [output, name] : outputs) {
     if (isInput(name, input_file)) {
-      reportProblem(pfile, "the " + label(output, name) + " would replace the input file; nothing written");
+      reportProblem(pfile, "the " + label(output, name) +
+                               " would replace the input file; nothing written");
       return 1;
     }
   }
