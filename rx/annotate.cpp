@@ -2,6 +2,8 @@
 // without a shell, and the confirmation that follows only its success.
 #include "rx/annotate.hpp"
 
+#include "common/messages.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -149,7 +151,7 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
   // The tool writes to the same terminal: the report must be out before it.
   // A report that did not reach its file is lost; a note written now would
   // be written again by the rerun that recovers the report.
-  if (outputError(out) != 0) {
+  if (pfile::flushError(out) != 0) {
     fail(layout, out, err,
          "the Rx is not written to " + dataset + ": its report did not reach standard output");
     return 1;

@@ -59,7 +59,7 @@ using RecordDumps = void (*)(Bytes header, std::FILE* out);
 
 struct Layout {
   const char* program;                 // executable name, for messages
-  char name;                           // 'A', 'B' or 'C', for messages
+  const char* name;                    // "layout A", ..., for messages
   std::size_t header_size;             // the build reads the file's first header_size bytes
   std::span<const ShortRead> short_reads;  // in the order of the layout's reads
   std::size_t series_position;         // record positions in the header buffer, which
@@ -73,6 +73,7 @@ struct Layout {
 extern const Layout layoutA;
 extern const Layout layoutB;
 extern const Layout layoutC;
+extern const Layout layoutRev20;
 
 // The end of the last Rx field in the header buffer: the input must hold this
 // many bytes for every Rx input to come from it.

@@ -62,7 +62,7 @@ void dumpRecords(Bytes header, std::FILE* out) {
 // read and the Rx computation.
 constexpr Layout layoutA{
     .program = "torvek-a",
-    .name = 'A',
+    .name = "layout A",
     .header_size = 149808,
     .short_reads = kShortReads,
     .series_position = kSeriesPosition,

@@ -44,7 +44,7 @@ constexpr std::array<ReportLine, 24> kReport{{
 
 constexpr Layout layoutB{
     .program = "torvek-b",
-    .name = 'B',
+    .name = "layout B",
     .header_size = 49568,
     .short_reads = kShortReads,
     .series_position = 46400,

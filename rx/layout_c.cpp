@@ -22,7 +22,7 @@ constexpr std::array<ShortRead, 2> kShortReads{{
 // Layout C has no layout report and no record dumps.
 constexpr Layout layoutC{
     .program = "torvek-c",
-    .name = 'C',
+    .name = "layout C",
     .header_size = 66104,
     .short_reads = kShortReads,
     .series_position = 62488,

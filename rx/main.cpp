@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/messages.hpp"
 #include "rx/annotate.hpp"
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
@@ -14,9 +15,9 @@ namespace {
 // standard error and gives 1: a report or usage text that was not written is
 // a failed run.
 int outputStatus(const torvek::Layout& layout) {
-  const int error = torvek::outputError(stdout);
+  const int error = pfile::flushError(stdout);
   if (error == 0) return 0;
-  std::fprintf(stderr, "%s: standard output: %s\n", layout.program, std::strerror(error));
+  pfile::report(layout.program, "standard output", std::strerror(error));
   return 1;
 }
 
@@ -24,6 +25,7 @@ int outputStatus(const torvek::Layout& layout) {
 
 int main(int argc, char** argv) {
   const torvek::Layout& layout = torvek::TORVEK_LAYOUT;
+  if (!pfile::openStandardDescriptors()) return 1;
   const auto settings = torvek::parsearg(argc, argv, stdout);
   if (!settings) return outputStatus(layout);
 

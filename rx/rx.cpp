@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/messages.hpp"
 #include "common/pfile_input.hpp"
 #include "rx/header_read.hpp"
 
@@ -152,12 +153,10 @@ struct Findings {
   }
 };
 
-// "PROGRAM: PFILE: MESSAGE" on `err`, after what `out` holds so far, so the
-// message follows the output it explains.
+// "PROGRAM: PFILE: MESSAGE" on `err`, after what `out` holds so far.
 void complain(const Layout& layout, const char* pfile, const std::string& message,
               std::FILE* out, std::FILE* err) {
-  std::fflush(out);
-  std::fprintf(err, "%s: %s: %s\n", layout.program, pfile, message.c_str());
+  pfile::report(layout.program, pfile, message, out, err);
 }
 
 Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxInputs& in,
@@ -167,7 +166,7 @@ Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxIn
     found.add(RxOutcome::read_error, std::strerror(read.error));
   } else if (read.got < layout.header_size) {
     found.add(RxOutcome::short_read, "the file holds " + std::to_string(read.got) +
-                                         " bytes; layout " + layout.name + " reads " +
+                                         " bytes; " + std::string(layout.name) + " reads " +
                                          std::to_string(layout.header_size));
   }
   const bool letter_read = read.got > layout.series_position + layout.rx.start_ras;
@@ -231,12 +230,6 @@ void printLayoutReport(const Layout& layout, std::FILE* out) {
   // Each format holds at most one %i, checked when the table is compiled.
   for (const ReportLine& line : layout.report) std::fprintf(out, line.format, line.value);
 #pragma GCC diagnostic pop
-}
-
-int outputError(std::FILE* out) {
-  errno = 0;
-  if (std::fflush(out) != 0) return errno != 0 ? errno : EIO;
-  return std::ferror(out) ? EIO : 0;
 }
 
 }  // namespace torvek

@@ -64,8 +64,4 @@ RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile
 // layout without one).
 void printLayoutReport(const Layout& layout, std::FILE* out);
 
-// Flushes `out`: 0 when everything printed on it so far has reached its file,
-// otherwise the errno of the failed write (EIO when it is no longer known).
-int outputError(std::FILE* out);
-
 }  // namespace torvek

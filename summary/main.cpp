@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "common/messages.hpp"
 #include "common/pfile_input.hpp"
 #include "summary/header_input.hpp"
 #include "summary/outputs.hpp"
@@ -67,6 +68,7 @@ int summarise(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!pfile::openStandardDescriptors()) return 1;
   melvane::BigEndian = 0;
   if (argc < 2) {
     std::fputs("usage: melvane pfile\n", stderr);
@@ -86,8 +88,8 @@ int main(int argc, char** argv) {
                                      " ignored; melvane reads one Pfile per run");
   }
   // A designed message that did not reach standard output is a failed run.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    melvane::reportProblem(path, std::string("standard output: ") + std::strerror(errno));
+  if (const int error = pfile::flushError(stdout); error != 0) {
+    melvane::reportProblem(path, std::string("standard output: ") + std::strerror(error));
     if (status == 0) status = 1;
   }
   return status;

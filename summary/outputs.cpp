@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "common/messages.hpp"
 #include "summary/replace_file.hpp"
 #include "summary/summary.hpp"
 
@@ -71,8 +72,7 @@ int writeOutput(const std::string& pfile, Output output, const std::string& name
 }  // namespace
 
 void reportProblem(const std::string& pfile, const std::string& what) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "melvane: %s: %s\n", pfile.c_str(), what.c_str());
+  pfile::report("melvane", pfile, what);
 }
 
 int writeOutputs(const std::string& pfile, int input, HeaderBytes header) {
