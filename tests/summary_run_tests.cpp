@@ -7,6 +7,7 @@
 // the Pfile on standard error after the designed messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -16,6 +17,10 @@
 #include <map>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -207,7 +212,8 @@ namespace {
 
 // A file cut short runs like the same file padded with zeros, plus the
 // short-read message, a line that says how short, and status 1; both outputs
-// are written whole all the same. Cut below 4 bytes, the revision is refused.
+// are written whole all the same where none existed. Cut below 4 bytes, the
+// revision is refused.
 void checkCuts(const std::string& order, std::initializer_list<std::size_t> boundaries,
                std::size_t grid_points) {
   const std::string whole = rev20({"order=" + order});
@@ -218,7 +224,6 @@ void checkCuts(const std::string& order, std::initializer_list<std::size_t> boun
     const std::string padded = cut(cut(whole, length), kSize);
     write_file(cut_dir / "P.7", cut(whole, length));
     write_file(padded_dir / "P.7", padded);
-    for (const TempDir* dir : {&cut_dir, &padded_dir}) write_file(*dir / "P.7.hdr", kEarlier);
 
     const RunResult r = runMelvane(cut_dir, {"P.7"});
     const RunResult p = runMelvane(padded_dir, {"P.7"});
@@ -240,7 +245,7 @@ void checkCuts(const std::string& order, std::initializer_list<std::size_t> boun
       EXPECT_EQ(p.err, oops + "melvane: P.7: not a revision 20.006 header, nothing written\n");
       EXPECT_EQ(r.err, oops + "melvane: P.7: " + shortBy(length) +
                            "; not a revision 20.006 header, nothing written\n") << what;
-      EXPECT_EQ(files, (Files{{"P.7.hdr", kEarlier}})) << what;
+      EXPECT_TRUE(files.empty()) << what;
       continue;
     }
     EXPECT_EQ(p.exit_code, 0) << what << "\n" << p.err;
@@ -284,6 +289,39 @@ TEST(MelvaneShortInput, DirectoryAndFifoAreRefused) {
     EXPECT_EQ(r.err, refusal(input, "0.000000", why + "; ")) << input;
   }
   EXPECT_EQ(listing(dir.path()).size(), 2u);  // nothing beside the two inputs
+}
+
+// A short header stands zeros in for the missing bytes: such a run writes an
+// output only where no file of its name exists (a Pfile still being copied in
+// must not wipe the results of a whole one), and says which it kept.
+TEST(MelvaneShortInput, ExistingOutputsAreKept) {
+  const std::string whole = rev20();
+  const std::string zeros_for_the_rest = cut(cut(whole, 147000), kSize);
+  const std::string why = "melvane: P.7: " + shortBy(147000);
+  const struct Case {
+    bool copy_exists, summary_exists;
+    std::string err;
+  } cases[] = {
+      {false, false, why + "; the missing bytes read as zeros\n"},
+      {true, false, why + "; P.7.hdr exists and is kept; the missing bytes read as zeros\n"},
+      {false, true, why + "; " + kSummary + " exists and is kept; the missing bytes read as zeros\n"},
+      {true, true, why + "; P.7.hdr exists and is kept; " + kSummary + " exists and is kept\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    TempDir dir;
+    write_file(dir / "P.7", cut(whole, 147000));
+    if (c.copy_exists) write_file(dir / "P.7.hdr", kEarlier);
+    if (c.summary_exists) std::filesystem::create_symlink("elsewhere", dir / kSummary);
+    const RunResult r = runMelvane(dir, {"P.7"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, kShort);
+    EXPECT_EQ(r.err, c.err);
+    Files files = listing(dir.path());
+    EXPECT_EQ(files["P.7.hdr"], c.copy_exists ? kEarlier : zeros_for_the_rest);
+    EXPECT_EQ(std::filesystem::is_symlink(dir / kSummary), c.summary_exists);
+    EXPECT_EQ(files.size(), 3u);
+  }
 }
 
 // Random bytes of random lengths (fixed seed): either refused with nothing
@@ -470,6 +508,47 @@ TEST(MelvaneUnwritableOutput, ReadOnlyOutputsAndDirectoriesOfAnotherUserAreRefus
   EXPECT_TRUE(listing(locked.path()).empty());
 }
 
+// A FIFO or a socket at an output's name is some program's channel, not an
+// earlier output: it is left as it is, and the run fails as for an output
+// that cannot be created.
+TEST(MelvaneUnwritableOutput, OutputsThatAreNotRegularFilesAreLeftAlone) {
+  const std::string valid = rev20();
+  const auto fifo = [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; };
+  const auto socket_file = [](const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bound;
+  };
+  const struct Case {
+    std::string name;
+    bool (*make)(const std::string&);
+    std::string out, err;
+    std::size_t files;
+  } cases[] = {
+      {"P.7.hdr", +fifo, ".hdr file won't open= P.7.hdr\n",
+       "melvane: P.7: header copy P.7.hdr: not a regular file; left as it is\n", 2},
+      {kSummary, +socket_file, std::string("out file won't open= ") + kSummary + "\n",
+       std::string("melvane: P.7: summary ") + kSummary + ": not a regular file; left as it is\n", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "P.7", valid);
+    ASSERT_TRUE(c.make(dir / c.name));
+    const RunResult r = runMelvane(dir, {"P.7"}, {.timeout = std::chrono::seconds(10)});
+    expectCleanEnd(r, c.name);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(std::filesystem::is_regular_file(dir / c.name));
+    EXPECT_EQ(listing(dir.path()).size(), c.files);
+  }
+}
+
 // A designed message that cannot be written makes the run fail aloud.
 TEST(MelvaneUnwritableOutput, StandardOutputThatCannotBeWritten) {
   TempDir dir;
@@ -502,24 +581,115 @@ TEST(MelvaneUnwritableOutput, MessagesKeepTheirOrderInOneFile) {
 // ---- Files that a run replaces -------------------------------------------
 
 // These files carry the patient's name and id: a replaced output keeps the
-// permission bits, owner and group of the file it replaces.
+// permission bits, owner and group of the file it replaces, also for a root
+// without CAP_FOWNER (as in many containers), who may no longer set the bits
+// of a file once it is another's. The set-ID bits are dropped, as cp drops
+// them. Another name of the old file (a hard link) stays with the old text.
 TEST(MelvaneReplacedFile, OwnerGroupAndModeAreKept) {
   if (geteuid() != 0) GTEST_SKIP() << "only root can give files to other users";
-  TempDir dir;
-  mkpfile("rev20", dir / "P.7");
-  for (const char* name : {"P.7.hdr", kSummary}) {
-    write_file(dir / name, kEarlier);
-    ASSERT_EQ(chown((dir / name).c_str(), 1234, 5678), 0);
-    ASSERT_EQ(chmod((dir / name).c_str(), 0600), 0);
+  const struct Case {
+    const char* what;
+    mode_t mode, kept_mode;
+    std::vector<std::string> prefix;  // runs melvane through it
+    bool other_link;
+  } cases[] = {
+      {"root", 0600, 0600, {}, false},
+      {"root without CAP_FOWNER", 0640, 0640, {"setpriv", "--bounding-set=-fowner"}, false},
+      {"set-user-ID and set-group-ID bits", 06750, 0750, {}, false},
+      {"a second hard link", 0644, 0644, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    mkpfile("rev20", dir / "P.7");
+    for (const char* name : {"P.7.hdr", kSummary}) {
+      write_file(dir / name, kEarlier);
+      ASSERT_EQ(chown((dir / name).c_str(), 1234, 5678), 0);
+      ASSERT_EQ(chmod((dir / name).c_str(), c.mode), 0);
+    }
+    if (c.other_link) {
+      ASSERT_EQ(link((dir / kSummary).c_str(), (dir / "other").c_str()), 0);
+    }
+    std::vector<std::string> argv = c.prefix;
+    argv.insert(argv.end(), {MELVANE, "P.7"});
+    const RunResult r = run(argv, {.cwd = dir.path().string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (const char* name : {"P.7.hdr", kSummary}) {
+      const struct stat st = statOf(dir / name);
+      EXPECT_EQ(st.st_mode & 07777, c.kept_mode) << name;
+      EXPECT_EQ(st.st_uid, 1234u) << name;
+      EXPECT_EQ(st.st_gid, 5678u) << name;
+      EXPECT_NE(read_file(dir / name), kEarlier) << name;
+    }
+    if (c.other_link) {
+      EXPECT_EQ(read_file(dir / "other"), kEarlier);
+    }
   }
-  const RunResult r = runMelvane(dir, {"P.7"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  for (const char* name : {"P.7.hdr", kSummary}) {
-    const struct stat st = statOf(dir / name);
-    EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
-    EXPECT_EQ(st.st_uid, 1234u) << name;
-    EXPECT_EQ(st.st_gid, 5678u) << name;
-    EXPECT_NE(read_file(dir / name), kEarlier) << name;
+}
+
+namespace {
+
+// Every extended attribute of `path` (not followed), by name.
+std::map<std::string, std::string> attributes(const std::string& path) {
+  std::string names(65536, '\0');
+  const ssize_t size = llistxattr(path.c_str(), names.data(), names.size());
+  EXPECT_GE(size, 0) << path;
+  std::map<std::string, std::string> found;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(std::max<ssize_t>(size, 0));
+       at = names.find('\0', at) + 1) {
+    const std::string name = names.c_str() + at;
+    std::string value(65536, '\0');
+    const ssize_t length = lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+    found[name] = value.substr(0, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+  }
+  return found;
+}
+
+}  // namespace
+
+// Extended attributes pass to the new file, the ACL among them: a user whom
+// an ACL lets write the summary still may after a rerun. A file without an
+// ACL stays without one, even where the directory's default ACL would give
+// new files one.
+TEST(MelvaneReplacedFile, ExtendedAttributesAndAclsAreKept) {
+  const struct Case {
+    const char* what;
+    std::vector<std::vector<std::string>> on_outputs;  // commands, each output's name appended
+    std::vector<std::string> on_directory;             // command, the directory appended
+  } cases[] = {
+      {"an ACL and a user attribute",
+       {{"setfacl", "-m", "u:1234:rw"}, {"setfattr", "-n", "user.origin", "-v", "scanner 3"}}, {}},
+      {"no ACL under a default ACL", {}, {"setfacl", "-d", "-m", "u:1234:rw"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    mkpfile("rev20", dir / "P.7");
+    std::map<std::string, std::map<std::string, std::string>> before;
+    for (const std::string name : {"P.7.hdr", kSummary}) {
+      write_file(dir / name, kEarlier);
+      for (std::vector<std::string> command : c.on_outputs) {
+        command.push_back(dir / name);
+        const RunResult set = run(command);
+        if (set.exit_code != 0) {
+          GTEST_SKIP() << command[0] << " failed; the temporary directory's file system may "
+                       << "keep no extended attributes or ACLs: " << set.err;
+        }
+      }
+      before[name] = attributes(dir / name);
+    }
+    if (!c.on_directory.empty()) {
+      std::vector<std::string> command = c.on_directory;
+      command.push_back(dir.path().string());
+      const RunResult set = run(command);
+      if (set.exit_code != 0) GTEST_SKIP() << "no default ACL here: " << set.err;
+    }
+    const RunResult r = runMelvane(dir, {"P.7"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (const std::string name : {"P.7.hdr", kSummary}) {
+      EXPECT_EQ(attributes(dir / name), before[name]) << name;
+      EXPECT_NE(read_file(dir / name), kEarlier) << name;
+    }
   }
 }
 
@@ -560,15 +730,17 @@ namespace {
 
 // Starts a child that makes a ReplaceFile of `kind` for dir/out, writes part
 // of a patient header to it, then reports through a pipe and waits to be
-// signalled. The cleanup signals start at their default action, as in a
-// shell, except `ignored`, as under nohup. Returns the child's pid once it has
-// written.
+// signalled. Every signal starts at its default action, as in a shell, except
+// `ignored`, as under nohup; no core is dumped. Returns the child's pid once it
+// has written.
 pid_t childWritingOutput(const TempDir& dir, ReplaceFile::Temporary kind, int ignored = 0) {
   int ready[2];
   if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, s == ignored ? SIG_IGN : SIG_DFL);
+    for (int s = 1; s <= SIGRTMAX; ++s) std::signal(s, s == ignored ? SIG_IGN : SIG_DFL);
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     ReplaceFile file(kind);
     if (!file.create(dir / "out")) _exit(2);
     std::fputs("patient name = DOE^JANE\n", file.stream());
@@ -619,9 +791,13 @@ TEST(MelvaneTemporaryFile, UnnamedTemporaryLeavesNothingWhenKilled) {
 }
 
 // Where the file system has no unnamed files, the named temporary is removed
-// by SIGINT, SIGTERM and SIGHUP, and the run still dies of the signal.
-TEST(MelvaneTemporaryFile, NamedTemporaryIsRemovedByInterruptTerminateAndHangup) {
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+// by every signal that would end the run, and the run still dies of the
+// signal: a terminal's, a batch scheduler's, a closed pipe, a timer or a CPU
+// or file size limit running out, an abort, a fault, a real-time signal.
+TEST(MelvaneTemporaryFile, NamedTemporaryIsRemovedByEverySignalThatEndsTheRun) {
+  for (const int signal_number :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ,
+        SIGVTALRM, SIGPROF, SIGABRT, SIGSEGV, SIGBUS, SIGSYS, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX}) {
     SCOPED_TRACE(strsignal(signal_number));
     TempDir dir;
     const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::named);
