@@ -45,10 +45,10 @@ bool isInput(const std::string& path, const struct stat& input) {
 }
 
 // Writes the output `name` with `write` (which returns 0 or the errno of the
-// write that failed) and puts it in place; with `existing` keep, only where no
-// file has that name, else `kept` is set. Returns 0 (placed or kept); 1 when
-// it cannot be created or put in place; `write_failure` when a write or the
-// close failed.
+// write that failed) and puts it in place. With `existing` keep, a file that
+// has the name already stays, and `kept` is set. Returns 0 (placed or kept);
+// 1 when it cannot be created or put in place; `write_failure` when a write
+// or the close failed.
 template <class Write>
 int writeOutput(const std::string& pfile, Output output, const std::string& name,
                 int write_failure, ReplaceFile::Existing existing, bool& kept, Write write) {
@@ -109,11 +109,13 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
     }
   }
 
-  const auto existing = shortfall.empty() ? ReplaceFile::Existing::replace : ReplaceFile::Existing::keep;
+  const auto existing =
+      shortfall.empty() ? ReplaceFile::Existing::replace : ReplaceFile::Existing::keep;
   bool copy_kept = false, summary_kept = false;
   int status = writeOutput(pfile, Output::header_copy, copy, 1, existing, copy_kept,
                            [&](std::FILE* out) {
-                             if (std::fwrite(header.data(), 1, header.size(), out) == header.size()) return 0;
+                             const std::size_t size = header.size();
+                             if (std::fwrite(header.data(), 1, size, out) == size) return 0;
                              return errno != 0 ? errno : EIO;
                            });
   const bool copy_written = status == 0 && !copy_kept;

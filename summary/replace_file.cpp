@@ -146,11 +146,12 @@ bool readGrowing(std::vector<char>& into, Get get) {
     if (size < 0) return false;
     into.resize(static_cast<std::size_t>(size));
     const ssize_t got = get(into.data(), into.size());
-    if (got >= 0) {
+    // A size of 0 only asks again; ERANGE: the value grew in between.
+    if (got >= 0 && static_cast<std::size_t>(got) <= into.size()) {
       into.resize(static_cast<std::size_t>(got));
       return true;
     }
-    if (errno != ERANGE) return false;  // ERANGE: it grew in between
+    if (got < 0 && errno != ERANGE) return false;
   }
 }
 
@@ -160,15 +161,15 @@ bool readGrowing(std::vector<char>& into, Get get) {
 // errno set when an attribute cannot be read or given.
 bool copyAttributes(const char* from, int fd) {
   std::vector<char> names;
-  if (!readGrowing(names, [&](char* to, std::size_t size) { return llistxattr(from, to, size); })) {
-    return errno == ENOTSUP;  // a file system without them
-  }
+  const auto list = [&](char* to, std::size_t size) { return llistxattr(from, to, size); };
+  if (!readGrowing(names, list)) return errno == ENOTSUP;  // a file system without them
   bool had_acl = false;
   std::vector<char> value;
   for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
     const char* const name = &names[at];
     had_acl = had_acl || std::strcmp(name, kAccessAcl) == 0;
-    if (!readGrowing(value, [&](char* to, std::size_t size) { return lgetxattr(from, name, to, size); })) {
+    const auto get = [&](char* to, std::size_t size) { return lgetxattr(from, name, to, size); };
+    if (!readGrowing(value, get)) {
       if (errno == ENODATA) continue;  // removed since it was listed
       return false;
     }
