@@ -2,6 +2,7 @@
 #include "common/messages.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,39 +14,82 @@ namespace {
 std::FILE* failed_stream = nullptr;
 int failed_errno = 0;
 
+// Writes the form in which `c` is shown at `to`; returns its length (1 to 4).
+std::size_t escapeByte(char c, char* to) {
+  const auto byte = static_cast<unsigned char>(c);
+  switch (c) {
+    case '\\': to[0] = '\\'; to[1] = '\\'; return 2;
+    case '\n': to[0] = '\\'; to[1] = 'n'; return 2;
+    case '\t': to[0] = '\\'; to[1] = 't'; return 2;
+    case '\r': to[0] = '\\'; to[1] = 'r'; return 2;
+    default: break;
+  }
+  if (byte < 0x20 || byte == 0x7F) {
+    to[0] = '\\';
+    to[1] = static_cast<char>('0' + (byte >> 6));
+    to[2] = static_cast<char>('0' + ((byte >> 3) & 7));
+    to[3] = static_cast<char>('0' + (byte & 7));
+    return 4;
+  }
+  to[0] = c;
+  return 1;
+}
+
+// Collects a line in a fixed buffer and writes it with as few writes as it
+// can, one for any line that fits: a report must not need the heap, since
+// "out of memory" is one of the things it says.
+class LineWriter {
+ public:
+  explicit LineWriter(std::FILE* err) : err_(err) {}
+  void put(std::string_view text) {
+    for (const char c : text) putRaw(&c, 1);
+  }
+  void putEscaped(std::string_view text) {
+    char escaped[4];
+    for (const char c : text) putRaw(escaped, escapeByte(c, escaped));
+  }
+  void finish() {
+    put("\n");
+    flush();
+    std::fflush(err_);
+  }
+
+ private:
+  void putRaw(const char* bytes, std::size_t count) {
+    if (sizeof buffer_ - used_ < count) flush();
+    std::memcpy(buffer_ + used_, bytes, count);
+    used_ += count;
+  }
+  void flush() {
+    std::fwrite(buffer_, 1, used_, err_);
+    used_ = 0;
+  }
+
+  std::FILE* err_;
+  char buffer_[1024];
+  std::size_t used_ = 0;
+};
+
 }  // namespace
 
 std::string escapedName(std::string_view name) {
   std::string shown;
   shown.reserve(name.size());
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\': shown += "\\\\"; continue;
-      case '\n': shown += "\\n"; continue;
-      case '\t': shown += "\\t"; continue;
-      case '\r': shown += "\\r"; continue;
-      default: break;
-    }
-    if (byte < 0x20 || byte == 0x7F) {
-      const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
-                            static_cast<char>('0' + ((byte >> 3) & 7)),
-                            static_cast<char>('0' + (byte & 7))};
-      shown.append(octal, sizeof octal);
-    } else {
-      shown += c;
-    }
-  }
+  char escaped[4];
+  for (const char c : name) shown.append(escaped, escapeByte(c, escaped));
   return shown;
 }
 
 void report(std::string_view program, std::string_view path, std::string_view message,
             std::FILE* out, std::FILE* err) {
   flushError(out);
-  const std::string line =
-      std::string(program) + ": " + escapedName(path) + ": " + std::string(message) + "\n";
-  std::fwrite(line.data(), 1, line.size(), err);
-  std::fflush(err);
+  LineWriter line(err);
+  line.put(program);
+  line.put(": ");
+  line.putEscaped(path);
+  line.put(": ");
+  line.put(message);
+  line.finish();
 }
 
 int flushError(std::FILE* out) {

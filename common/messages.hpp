@@ -17,8 +17,9 @@ namespace pfile {
 std::string escapedName(std::string_view name);
 
 // Flushes `out`, then writes "program: path: message" and a newline on `err`
-// with `path` escaped. The message is written as given: names inside it are
-// escaped by the caller with escapedName.
+// with `path` escaped, in one write when the line fits 1024 bytes. The
+// message is written as given: names inside it are escaped by the caller
+// with escapedName. Needs no heap, so it can say that memory ran out.
 void report(std::string_view program, std::string_view path, std::string_view message,
             std::FILE* out = stdout, std::FILE* err = stderr);
 

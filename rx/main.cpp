@@ -3,7 +3,9 @@
 // once per header layout; TORVEK_LAYOUT names the layout of this build.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "rx/annotate.hpp"
 #include "rx/args.hpp"
@@ -21,11 +23,14 @@ int outputStatus(const torvek::Layout& layout) {
   return 1;
 }
 
-}  // namespace
+// Out of memory: the message names the Pfile, the last argument, when there is
+// one.
+int outOfMemory(const torvek::Layout& layout, int argc, char** argv) {
+  pfile::report(layout.program, argc > 1 ? argv[argc - 1] : "", "out of memory");
+  return 1;
+}
 
-int main(int argc, char** argv) {
-  const torvek::Layout& layout = torvek::TORVEK_LAYOUT;
-  if (!pfile::openStandardDescriptors()) return 1;
+int run(const torvek::Layout& layout, int argc, char** argv) {
   const auto settings = torvek::parsearg(argc, argv, stdout);
   if (!settings) return outputStatus(layout);
 
@@ -41,4 +46,17 @@ int main(int argc, char** argv) {
   torvek::printLayoutReport(layout, stdout);
   if (outputStatus(layout) != 0) status = 1;
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const torvek::Layout& layout = torvek::TORVEK_LAYOUT;
+  if (!pfile::openStandardDescriptors()) return 1;
+  if (!pfile::setAsideMemoryReserve()) return outOfMemory(layout, argc, argv);
+  try {
+    return run(layout, argc, argv);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(layout, argc, argv);
+  }
 }

@@ -6,9 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <unistd.h>
 
+#include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "common/pfile_input.hpp"
 #include "summary/header_input.hpp"
@@ -55,29 +57,14 @@ int summarise(const std::string& path) {
     return 1;
   }
 
-  int status = writeOutputs(path, input, HeaderBytes(header));
+  const int status = writeOutputs(path, input, HeaderBytes(header), missing);
   close(input);
-  if (!missing.empty()) {
-    // Both files are written all the same; the run still failed.
-    reportProblem(path, missing + "; the missing bytes read as zeros");
-    if (status == 0) status = 1;
-  }
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (!pfile::openStandardDescriptors()) return 1;
-  melvane::BigEndian = 0;
-  if (argc < 2) {
-    std::fputs("usage: melvane pfile\n", stderr);
-    return 1;
-  }
-  // Past a file size limit a write then fails with EFBIG and is reported like
-  // any other write error, instead of the run being killed without a word.
-  std::signal(SIGXFSZ, SIG_IGN);
-
+// The run after the standard descriptors are settled: the Pfile, the
+// arguments after it, and standard output.
+int run(int argc, char** argv) {
   const std::string path = argv[1];
   int status = summarise(path);
 
@@ -93,4 +80,31 @@ int main(int argc, char** argv) {
     if (status == 0) status = 1;
   }
   return status;
+}
+
+int outOfMemory(const char* path) {
+  pfile::report("melvane", path, "out of memory");
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!pfile::openStandardDescriptors()) return 1;
+  melvane::BigEndian = 0;
+  if (argc < 2) {
+    std::fputs("usage: melvane pfile\n", stderr);
+    return 1;
+  }
+  // Past a file size limit a write then fails with EFBIG and is reported like
+  // any other write error, instead of the run being killed without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Out of memory, the outputs not yet in place are dropped as the stack
+  // unwinds, and the run ends with a message.
+  if (!pfile::setAsideMemoryReserve()) return outOfMemory(argv[1]);
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(argv[1]);
+  }
 }

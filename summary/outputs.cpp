@@ -19,7 +19,7 @@ namespace {
 enum class Output { header_copy, summary };
 
 std::string label(Output output, const std::string& name) {
-  return (output == Output::header_copy ? "header copy " : "summary ") + name;
+  return (output == Output::header_copy ? "header copy " : "summary ") + pfile::escapedName(name);
 }
 
 void reportError(const std::string& pfile, const std::string& what, int err) {
@@ -45,16 +45,26 @@ bool isInput(const std::string& path, const struct stat& input) {
 }
 
 // Writes the output `name` with `write` (which returns 0 or the errno of the
-// write that failed) and puts it in place. Returns 0; 1 when it cannot be
-// created or put in place; `write_failure` when a write or the close failed.
+// write that failed) and puts it in place. With `existing` keep, a file that
+// has the name already stays, and `kept` is set. Returns 0 (placed or kept);
+// 1 when it cannot be created or put in place; `write_failure` when a write
+// or the close failed.
 template <class Write>
 int writeOutput(const std::string& pfile, Output output, const std::string& name,
-                int write_failure, Write write) {
+                int write_failure, ReplaceFile::Existing existing, bool& kept, Write write) {
   ReplaceFile file;
-  if (!file.create(name)) {
+  if (!file.create(name, existing)) {
     const int err = errno;
+    if (file.refusal() == ReplaceFile::Refusal::exists) {
+      kept = true;
+      return 0;
+    }
     wontOpen(output, name);
-    reportError(pfile, label(output, name), err);
+    if (file.refusal() == ReplaceFile::Refusal::not_regular) {
+      reportProblem(pfile, label(output, name) + ": not a regular file; left as it is");
+    } else {
+      reportError(pfile, label(output, name), err);
+    }
     return 1;
   }
   if (const int err = write(file.stream()); err != 0) {
@@ -64,6 +74,10 @@ int writeOutput(const std::string& pfile, Output output, const std::string& name
   const ReplaceFile::Outcome outcome = file.commit();
   const int err = errno;
   if (outcome == ReplaceFile::Outcome::placed) return 0;
+  if (file.refusal() == ReplaceFile::Refusal::exists) {
+    kept = true;
+    return 0;
+  }
   if (outcome == ReplaceFile::Outcome::not_placed) wontOpen(output, name);
   reportError(pfile, label(output, name), err);
   return outcome == ReplaceFile::Outcome::write_failed ? write_failure : 1;
@@ -75,7 +89,8 @@ void reportProblem(const std::string& pfile, const std::string& what) {
   pfile::report("melvane", pfile, what);
 }
 
-int writeOutputs(const std::string& pfile, int input, HeaderBytes header) {
+int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
+                 const std::string& shortfall) {
   const std::string copy = pfile + ".hdr";
   const std::string summary = summaryName(header);
 
@@ -94,13 +109,30 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header) {
     }
   }
 
-  const int copied = writeOutput(pfile, Output::header_copy, copy, 1, [&](std::FILE* out) {
-    if (std::fwrite(header.data(), 1, header.size(), out) == header.size()) return 0;
-    return errno != 0 ? errno : EIO;
-  });
-  if (copied != 0) return copied;
-  return writeOutput(pfile, Output::summary, summary, 255,
-                     [&](std::FILE* out) { return writeSummary(header, out); });
+  const auto existing =
+      shortfall.empty() ? ReplaceFile::Existing::replace : ReplaceFile::Existing::keep;
+  bool copy_kept = false, summary_kept = false;
+  int status = writeOutput(pfile, Output::header_copy, copy, 1, existing, copy_kept,
+                           [&](std::FILE* out) {
+                             const std::size_t size = header.size();
+                             if (std::fwrite(header.data(), 1, size, out) == size) return 0;
+                             return errno != 0 ? errno : EIO;
+                           });
+  const bool copy_written = status == 0 && !copy_kept;
+  if (status == 0) {
+    status = writeOutput(pfile, Output::summary, summary, 255, existing, summary_kept,
+                         [&](std::FILE* out) { return writeSummary(header, out); });
+  }
+  if (shortfall.empty()) return status;
+
+  // The run failed all the same: say which outputs hold zeros for the missing
+  // bytes, and which were left as they were.
+  std::string what = shortfall;
+  if (copy_kept) what += "; " + pfile::escapedName(copy) + " exists and is kept";
+  if (summary_kept) what += "; " + pfile::escapedName(summary) + " exists and is kept";
+  if (copy_written || (status == 0 && !summary_kept)) what += "; the missing bytes read as zeros";
+  reportProblem(pfile, what);
+  return status == 0 ? 1 : status;
 }
 
 }  // namespace melvane

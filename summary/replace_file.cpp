@@ -1,21 +1,23 @@
 // Temporary file (unnamed where the file system allows), checked writes,
-// owner and permission bits of the file it replaces, rename into place, and
-// the signal handler that removes a named temporary.
+// extended attributes, owner and permission bits of the file it replaces,
+// rename into place, and the signal handler that removes a named temporary.
 #include "summary/replace_file.hpp"
 
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace melvane {
 namespace {
-
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The named temporary that a cleanup signal removes (the run writes one output
 // at a time, so there is at most one); "armed" only while it exists. Changed
@@ -23,6 +25,37 @@ constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 int cleanup_dir = -1;
 char cleanup_name[16];
 volatile std::sig_atomic_t cleanup_armed = 0;
+
+// The extended attribute in which Linux keeps a file's access ACL.
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// Whether the default action of `signal_number` ends the process. Those that
+// stop, continue or do nothing are left out; so are SIGKILL and SIGSTOP,
+// which cannot be caught.
+bool endsTheProcess(int signal_number) {
+  switch (signal_number) {
+    case SIGKILL: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU:
+    case SIGCONT: case SIGCHLD: case SIGURG: case SIGWINCH:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// Every signal whose default action ends the process, real-time ones
+// included: the signals that the handler catches and that are held while a
+// temporary and the handler's record of it change.
+const sigset_t& cleanupSignals() {
+  static const sigset_t set = [] {
+    sigset_t all;
+    sigemptyset(&all);
+    for (int s = 1; s <= SIGRTMAX; ++s) {
+      if (endsTheProcess(s)) sigaddset(&all, s);  // fails harmlessly for reserved numbers
+    }
+    return all;
+  }();
+  return set;
+}
 
 void removeTemporaryAndDie(int signal_number) {
   if (cleanup_armed) unlinkat(cleanup_dir, cleanup_name, 0);
@@ -34,19 +67,22 @@ void removeTemporaryAndDie(int signal_number) {
   std::raise(signal_number);
 }
 
-// Installs the handler once per run for each cleanup signal that is not
-// ignored (a run started with SIGHUP ignored keeps ignoring it).
+// Installs the handler once per run for each cleanup signal that still has
+// its default action: one the run ignores (SIGHUP under nohup, SIGXFSZ in
+// melvane) stays ignored, and one that has a handler already (a sanitizer's,
+// a debugger's) keeps it.
 void installCleanupHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
   struct sigaction action {};
   action.sa_handler = removeTemporaryAndDie;
-  sigemptyset(&action.sa_mask);
-  for (const int s : kCleanupSignals) sigaddset(&action.sa_mask, s);
-  for (const int s : kCleanupSignals) {
+  action.sa_mask = cleanupSignals();
+  for (int s = 1; s <= SIGRTMAX; ++s) {
+    if (sigismember(&cleanupSignals(), s) != 1) continue;
     struct sigaction previous {};
-    if (sigaction(s, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+    if (sigaction(s, nullptr, &previous) == 0 && !(previous.sa_flags & SA_SIGINFO) &&
+        previous.sa_handler == SIG_DFL) {
       sigaction(s, &action, nullptr);
     }
   }
@@ -56,12 +92,7 @@ void installCleanupHandlers() {
 // handler's record of it come and go together.
 class CleanupSignalsHeld {
  public:
-  CleanupSignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int s : kCleanupSignals) sigaddset(&held, s);
-    sigprocmask(SIG_BLOCK, &held, &saved_);
-  }
+  CleanupSignalsHeld() { sigprocmask(SIG_BLOCK, &cleanupSignals(), &saved_); }
   ~CleanupSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
   CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
   CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
@@ -97,6 +128,58 @@ bool withUniqueName(ReplaceFile::RandomSource random, std::string& name, Attempt
   return false;
 }
 
+// An extended attribute that the kernel keeps for privileged callers or
+// security modules (trusted.*, security.*, such as an SELinux label): the new
+// file may keep the one the system gave it, as it may keep its own owner.
+bool mayStayAsCreated(const char* name, int err) {
+  const std::string_view n(name);
+  return (n.starts_with("trusted.") || n.starts_with("security.")) &&
+         (err == EPERM || err == EACCES || err == ENOTSUP);
+}
+
+// Calls `get` (a listxattr or getxattr of the old file) with a buffer that
+// grows until the value fits. False with errno set when it fails.
+template <class Get>
+bool readGrowing(std::vector<char>& into, Get get) {
+  for (;;) {
+    const ssize_t size = get(nullptr, 0);
+    if (size < 0) return false;
+    into.resize(static_cast<std::size_t>(size));
+    const ssize_t got = get(into.data(), into.size());
+    // A size of 0 only asks again; ERANGE: the value grew in between.
+    if (got >= 0 && static_cast<std::size_t>(got) <= into.size()) {
+      into.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (got < 0 && errno != ERANGE) return false;
+  }
+}
+
+// Gives `fd` every extended attribute of the file at `from`, its access ACL
+// (system.posix_acl_access) among them, and drops an access ACL that `fd`
+// took from its directory's default ACL when `from` had none. False with
+// errno set when an attribute cannot be read or given.
+bool copyAttributes(const char* from, int fd) {
+  std::vector<char> names;
+  const auto list = [&](char* to, std::size_t size) { return llistxattr(from, to, size); };
+  if (!readGrowing(names, list)) return errno == ENOTSUP;  // a file system without them
+  bool had_acl = false;
+  std::vector<char> value;
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    const char* const name = &names[at];
+    had_acl = had_acl || std::strcmp(name, kAccessAcl) == 0;
+    const auto get = [&](char* to, std::size_t size) { return lgetxattr(from, name, to, size); };
+    if (!readGrowing(value, get)) {
+      if (errno == ENODATA) continue;  // removed since it was listed
+      return false;
+    }
+    if (fsetxattr(fd, name, value.data(), value.size(), 0) != 0 && !mayStayAsCreated(name, errno)) {
+      return false;
+    }
+  }
+  return had_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+
 }  // namespace
 
 bool ReplaceFile::kernelRandom(std::span<unsigned char> bytes) {
@@ -112,16 +195,22 @@ ReplaceFile::~ReplaceFile() {
   if (dir_ >= 0) close(dir_);
 }
 
-bool ReplaceFile::create(const std::string& path) {
+bool ReplaceFile::create(const std::string& path, Existing existing) {
   const std::size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+  keep_ = existing == Existing::keep;
   dir_ = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir_ < 0) return false;
 
   // Only the entry itself counts: a symbolic link is replaced, not followed.
   struct stat target {};
   if (fstatat(dir_, name_.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (keep_) {
+      refusal_ = Refusal::exists;
+      errno = EEXIST;
+      return false;
+    }
     if (S_ISDIR(target.st_mode)) {
       errno = EISDIR;
       return false;
@@ -133,6 +222,11 @@ bool ReplaceFile::create(const std::string& path) {
       mode_ = target.st_mode & 0777;
       owner_ = target.st_uid;
       group_ = target.st_gid;
+    } else if (!S_ISLNK(target.st_mode)) {
+      // Renaming over a FIFO or a device would cut off whatever reads it.
+      refusal_ = Refusal::not_regular;
+      errno = EEXIST;
+      return false;
     }
   } else if (errno != ENOENT) {
     return false;
@@ -140,7 +234,7 @@ bool ReplaceFile::create(const std::string& path) {
 
   const int fd = openTemporary();
   if (fd < 0) return false;
-  if (!passOnOwnerAndMode(fd) || !(stream_ = fdopen(fd, "w"))) {
+  if (!passOnAttributes(fd, path) || !(stream_ = fdopen(fd, "w"))) {
     const int err = errno;
     close(fd);
     removeTemporary();
@@ -186,13 +280,34 @@ bool ReplaceFile::nameTemporary(int fd) {
   return true;
 }
 
-// The replaced file's permission bits, and its owner and group as far as the
-// caller may give them: as root both; otherwise the group, when the caller
-// belongs to it. The bits are set last, since a change of owner may clear some.
-bool ReplaceFile::passOnOwnerAndMode(int fd) const {
+// The replaced file's extended attributes, permission bits, and its owner and
+// group as far as the caller may give them: as root both; otherwise the
+// group, when the caller belongs to it. The attributes come first, while the
+// caller owns the new file and may write it; the bits before the owner, since
+// a caller without CAP_FOWNER may no longer change them once the file is
+// another's. A file system that keeps no modes (EPERM or ENOTSUP, as vfat
+// and some FUSE file systems give) is no reason to fail, nor is an owner the
+// caller may not give.
+bool ReplaceFile::passOnAttributes(int fd, const std::string& path) const {
   if (!existing_) return true;
+  if (!copyAttributes(path.c_str(), fd)) return false;
+  if (fchmod(fd, mode_) != 0 && errno != EPERM && errno != ENOTSUP) return false;
   if (fchown(fd, owner_, group_) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), group_);
-  return fchmod(fd, mode_) == 0;
+  return true;
+}
+
+// Renames the named temporary over the target, or, when the target is kept,
+// to the target's name only while no file has it.
+bool ReplaceFile::placeTemporary() {
+  if (keep_) {
+    if (renameat2(dir_, temporary_.c_str(), dir_, name_.c_str(), RENAME_NOREPLACE) == 0) {
+      return true;
+    }
+    if (errno == EEXIST) refusal_ = Refusal::exists;
+    // A file system without the flag: create() saw no file of the name.
+    if (errno != EINVAL) return false;
+  }
+  return renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) == 0;
 }
 
 ReplaceFile::Outcome ReplaceFile::commit() {
@@ -214,7 +329,7 @@ ReplaceFile::Outcome ReplaceFile::commit() {
   stream_ = nullptr;
   if (outcome == Outcome::placed) {
     const CleanupSignalsHeld held;
-    if (renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) == 0) {
+    if (placeTemporary()) {
       cleanup_armed = 0;
       temporary_.clear();
       return outcome;

@@ -6,14 +6,20 @@
 // The temporary has no name while it is written (O_TMPFILE), so nothing is
 // left behind whatever ends the run, SIGKILL included. It gets a hidden name
 // ".melvane-XXXXXX" just before it is renamed over the target. On a file
-// system without unnamed files it is named from the start; SIGINT, SIGTERM
-// and SIGHUP then remove it before the run dies of the same signal (unless
-// the signal was ignored when the run started).
+// system without unnamed files it is named from the start; every signal whose
+// default action ends the process then removes it before the run dies of the
+// same signal, so that only SIGKILL (or a crash of the system) can leave it
+// behind. A signal that has a handler or is ignored when the first temporary
+// is named keeps it: a run started under nohup still ignores SIGHUP.
 //
-// An existing target that is a regular file passes its permission bits, and
-// its owner and group where the system allows, to the new file; one that the
-// caller may not write is not replaced. A symbolic link at the target's name
-// is replaced by the new file, never written through.
+// An existing target that is a regular file passes its extended attributes
+// (its ACL among them), its permission bits, and its owner and group where
+// the system allows, to the new file; one that the caller may not write is
+// not replaced. The set-user-ID, set-group-ID and sticky bits are not passed
+// on, as cp does not. Other names of the old file (hard links) keep the old
+// file. A symbolic link at the target's name is replaced by the new file,
+// never written through; a directory, FIFO, device or socket there is left
+// alone.
 #pragma once
 
 #include <cstdio>
@@ -38,24 +44,39 @@ class ReplaceFile {
   ReplaceFile(const ReplaceFile&) = delete;
   ReplaceFile& operator=(const ReplaceFile&) = delete;
 
+  // What an existing file of the target's name gets: replaced, or kept (the
+  // new file is then put in place only where no file has that name).
+  enum class Existing { replace, keep };
+  // Why create or commit left the target alone though the system raised no
+  // error.
+  enum class Refusal { none, exists, not_regular };
+
   // Creates the empty temporary file that is to become `path`. Returns false
   // with errno set when it cannot: the directory cannot be opened or written,
   // a directory has the target's name (EISDIR), the target is a regular file
-  // the caller may not write (EACCES), or no temporary name was free.
-  bool create(const std::string& path);
+  // the caller may not write (EACCES), its extended attributes cannot be
+  // read or given to the new file, or no temporary name was free. Returns
+  // false with refusal() telling why when a file of the target's name exists
+  // and `existing` is keep (exists), or when the target is a FIFO, device or
+  // socket (not_regular).
+  bool create(const std::string& path, Existing existing = Existing::replace);
+  Refusal refusal() const { return refusal_; }
 
   std::FILE* stream() const { return stream_; }
 
   enum class Outcome { placed, write_failed, not_placed };
   // Flushes and closes the stream (write_failed when either fails), then
-  // renames the temporary file over the target (not_placed when that fails).
-  // On failure errno tells why and the temporary file is gone.
+  // renames the temporary file over the target (not_placed when that fails,
+  // or, when the target is kept, when a file of its name appeared meanwhile:
+  // refusal() is then exists). On failure errno tells why and the temporary
+  // file is gone.
   Outcome commit();
 
  private:
   int openTemporary();
   bool nameTemporary(int fd);
-  bool passOnOwnerAndMode(int fd) const;
+  bool passOnAttributes(int fd, const std::string& path) const;
+  bool placeTemporary();
   void removeTemporary();
 
   Temporary kind_;
@@ -64,6 +85,8 @@ class ReplaceFile {
   std::string name_;
   std::string temporary_;  // the hidden name, once the temporary has one
   bool existing_ = false;  // a regular file has the target's name
+  bool keep_ = false;      // put in place only where no file has the name
+  Refusal refusal_ = Refusal::none;
   mode_t mode_ = 0;
   uid_t owner_ = 0;
   gid_t group_ = 0;

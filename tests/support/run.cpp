@@ -26,6 +26,11 @@ namespace {
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
   }
   if (options.ignore_sigxfsz) signal(SIGXFSZ, SIG_IGN);
+  if (options.address_space_limit >= 0) {
+    rlimit limit{static_cast<rlim_t>(options.address_space_limit),
+                 static_cast<rlim_t>(options.address_space_limit)};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+  }
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);

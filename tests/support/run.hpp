@@ -15,6 +15,7 @@ struct RunOptions {
   std::chrono::milliseconds timeout{20000};      // the child is killed after this
   long file_size_limit = -1;                     // RLIMIT_FSIZE in bytes, -1: unchanged
   bool ignore_sigxfsz = false;                   // a write past the limit then fails with EFBIG
+  long address_space_limit = -1;                 // RLIMIT_AS in bytes (`ulimit -v`), -1: unchanged
 };
 
 struct RunResult {

@@ -1,0 +1,166 @@
+// Faults that any run of either program can meet, one table over the
+// programs per kind: standard descriptors closed at start, a Pfile name made
+// to look like a line of its own, memory running out.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "support/builds.hpp"
+#include "support/files.hpp"
+#include "support/run.hpp"
+
+using testing_support::listing;
+using testing_support::mkpfile;
+using testing_support::read_file;
+using testing_support::run;
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+struct Program {
+  const char* name;  // the name its messages start with
+  const char* executable;
+  const char* kind;  // mkpfile's kind of a Pfile it reads whole
+};
+const Program kMelvane{"melvane", MELVANE, "rev20"};
+const Program kTorvekA{"torvek-a", TORVEK_A, "a"};
+const Program kTorvekB{"torvek-b", TORVEK_B, "b"};
+
+// The descriptor through which process `pid` holds `path` open; -1: none.
+int descriptorOf(pid_t pid, const std::string& path) {
+  std::error_code error;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& fd : std::filesystem::directory_iterator(fds, error)) {
+    if (std::filesystem::read_symlink(fd.path(), error) == path) {
+      return std::stoi(fd.path().filename());
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+// The Pfile is a FIFO, so each run can be watched holding it open: with any
+// of descriptors 0, 1 and 2 closed at start, the Pfile must not take one of
+// their places (a message for standard error, or a tool started later, would
+// write into it). A report that cannot be written still fails the run.
+TEST(ClosedStandardDescriptors, NothingTheRunOpensBecomesAStandardStream) {
+  const struct Case {
+    const Program& program;
+    std::vector<int> closed;
+    int status;
+  } cases[] = {{kMelvane, {0}, 0}, {kMelvane, {1}, 0}, {kMelvane, {2}, 0},
+               {kMelvane, {0, 1, 2}, 0}, {kTorvekB, {0}, 0}, {kTorvekB, {2}, 0},
+               {kTorvekB, {1}, 1}, {kTorvekB, {0, 1, 2}, 1}};
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);  // a run may stop reading early
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.program.name) + " without " + testing::PrintToString(c.closed));
+    TempDir dir;
+    mkpfile(c.program.kind, dir / "whole");
+    ASSERT_EQ(mkfifo((dir / "P.7").c_str(), 0600), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+      for (int fd = 0; fd <= 2; ++fd) dup2(null_fd, fd);
+      for (const int fd : c.closed) close(fd);
+      if (chdir(dir.path().c_str()) != 0) _exit(126);
+      execl(c.program.executable, c.program.executable, "P.7", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const int writer = open((dir / "P.7").c_str(), O_WRONLY);  // once the run opens it
+    int held = -1;
+    for (int tries = 0; tries < 2000 && held < 0; ++tries) {
+      held = descriptorOf(pid, dir / "P.7");
+      if (held < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GT(held, 2);
+    const std::string bytes = read_file(dir / "whole");
+    EXPECT_EQ(write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(writer);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, c.status << 8);
+  }
+  std::signal(SIGPIPE, previous);
+}
+
+// Control bytes and backslashes in a Pfile's name are escaped in every line
+// the programs add on standard error, in the path that starts the line and in
+// output names inside it: a newline cannot start a forged line, an escape
+// sequence never reaches the terminal.
+TEST(ForgedNames, ControlBytesInNamesAreEscapedInEveryLine) {
+  const std::pair<std::string, std::string> names[] = {
+      {"P\nmelvane: P99999.7: header copy P99999.7.hdr: No space left on device",
+       "P\\nmelvane: P99999.7: header copy P99999.7.hdr: No space left on device"},
+      {"P\033[31m\\\t.7", "P\\033[31m\\\\\\t.7"}};
+  enum Setup { missing, short_beside_copy, directory_at_copy };
+  const struct Case {
+    const Program& program;
+    Setup setup;
+    std::string err;  // $ stands for the name as shown
+  } cases[] = {
+      {kMelvane, missing,
+       "U Turkey...: No such file or directory\nmelvane: $: No such file or directory\n"},
+      {kMelvane, short_beside_copy, "melvane: $: the header is 1000 bytes, shorter than 149788; "
+                                    "$.hdr exists and is kept; the missing bytes read as zeros\n"},
+      {kMelvane, directory_at_copy, "melvane: $: header copy $.hdr: Is a directory\n"},
+      {kTorvekB, short_beside_copy,
+       "torvek-b: $: the file holds 1000 bytes; layout B reads 49568\n"}};
+  for (const auto& [name, shown] : names) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.err + " with " + shown);
+      TempDir dir;
+      if (c.setup != missing) mkpfile(c.program.kind, dir / name);
+      if (c.setup == short_beside_copy) std::filesystem::resize_file(dir / name, 1000);
+      if (c.setup == short_beside_copy) write_file(dir / (name + ".hdr"), "kept");
+      if (c.setup == directory_at_copy) std::filesystem::create_directory(dir / (name + ".hdr"));
+      std::string expected;
+      for (const char ch : c.err) expected += ch == '$' ? shown : std::string(1, ch);
+      EXPECT_EQ(run({c.program.executable, name}, {.cwd = dir.path().string()}).err, expected);
+    }
+  }
+}
+
+// Each program runs under address space limits (`ulimit -v`) from too small
+// to start it up to the first that lets it finish. Every run in between ends
+// with a line saying memory ran out and status 1, having replaced nothing and
+// left no temporary, instead of the runtime aborting it because the
+// exception that reports the failure needs memory itself.
+TEST(OutOfMemory, EveryLimitBelowTheNeedEndsWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory: "
+                  "nothing starts under a small limit";
+#endif
+  for (const Program* program : {&kMelvane, &kTorvekA, &kTorvekB}) {
+    SCOPED_TRACE(program->name);
+    TempDir dir;
+    mkpfile(program->kind, dir / "P.7");
+    for (const char* name : {"P.7.hdr", "E01234S005P23456.7"}) write_file(dir / name, "earlier");
+    const auto before = listing(dir.path());
+    int out_of_memory = 0;
+    for (long limit = 1024 * 1024;; limit += 8 * 1024) {
+      ASSERT_LT(limit, 64L * 1024 * 1024) << "no limit let the run finish";
+      const RunResult r = run({program->executable, "P.7"},
+                              {.cwd = dir.path().string(), .address_space_limit = limit});
+      if (r.exit_code == 0) break;
+      if (r.exit_code == 127) continue;  // the loader found no room to start it
+      SCOPED_TRACE(std::to_string(limit / 1024) + " KiB: " + r.err);
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.err, std::string(program->name) + ": P.7: out of memory\n");
+      EXPECT_EQ(listing(dir.path()), before);
+      ++out_of_memory;
+    }
+    EXPECT_GT(out_of_memory, 0) << "every limit either kept the run from starting or let it finish";
+  }
+}
