@@ -113,7 +113,7 @@ TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
   }
 }
 
-// ---- Real runs of the three builds -------------------------------------
+// ---- Real runs of the builds -------------------------------------------
 
 namespace {
 
@@ -347,8 +347,8 @@ TEST(AnnotateFailure, ALostReportStartsNoTool) {
 TEST(AnnotateGuards, TheRevisionAndTheNormalsLengthDecideWhetherANoteIsWritten) {
   const std::string by_file = "exec \"$0\" -brik anat P";
   const std::string by_pipe = "cat P | \"$0\" -brik anat /dev/stdin";
-  const std::string written =
-      kRxReport + "[test double 3dNotes: 3 arguments]\nRx info is written to anat+orig.BRIK header.\n";
+  const std::string written = kRxReport + "[test double 3dNotes: 3 arguments]\n" +
+                              "Rx info is written to anat+orig.BRIK header.\n";
   const std::string long_normal = "norm_R= 1.1000" + kRxReport.substr(kRxReport.find(','));
   const std::string refused = "revision 11.000000; this build reads revisions 20.006 and 20.007";
   const std::string too_long =

@@ -4,7 +4,7 @@
 // cannot be written; files that a run replaces; and the temporary file of an
 // output when the run is interrupted or killed. A run either puts each output
 // in place whole or leaves its name as it was, and every failing run names
-// the Pfile on standard error after the designed messages.
+// the Pfile on standard error after the messages on standard output.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -479,7 +479,7 @@ TEST(MelvaneUnwritableOutput, ReadOnlyOutputsAndDirectoriesOfAnotherUserAreRefus
   EXPECT_TRUE(listing(locked.path()).empty());
 }
 
-// A designed message that cannot be written makes the run fail aloud.
+// A message on standard output that cannot be written makes the run fail aloud.
 TEST(MelvaneUnwritableOutput, StandardOutputThatCannotBeWritten) {
   TempDir dir;
   mkpfile("rev20", dir / "P1.7", {"size=1000"});
