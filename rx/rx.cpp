@@ -10,9 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/byte_order.hpp"
 #include "common/messages.hpp"
 #include "common/pfile_input.hpp"
-#include "common/byte_order.hpp"
 #include "rx/header_read.hpp"
 #include "rx/revision.hpp"
 

@@ -22,9 +22,9 @@ const char* const kUsage =
     "usage: mkpfile rev20 OUT [order=le|be] [rev=F] [rev_bits=0xHEX] [size=N] [slices=N]"
     " [exam|series|slquant|imgsize=N] [run|tr|te=N] [nshot|fov=F] [start_ras=LETTER]"
     " [start_loc|end_loc|ctr_R|ctr_A|ctr_S|norm_R|norm_A|norm_S=F]"
-    " (rev=20.007 puts patient name, id and requisition number at their 20.007 places)"
     " [KIND@OFF=VALUE] [fill@OFF+COUNT=BYTE]  (KIND: u8 s16 u16 s32 u32 s64 u64 f32 text;"
-    " OFF: header offset; a text is followed by a zero byte when there is room)\n";
+    " OFF: header offset; a text is followed by a zero byte when there is room;"
+    " rev=20.007 puts patient name, id and requisition number at their 20.007 places)\n";
 
 // The slice count at raw 68 and entries 0..n-1 (at most the table's 2048):
 // slice number i+1 and three corners of a 240 mm square at z = -30 + 5i.
@@ -60,9 +60,10 @@ void putDefaults(pfile::HeaderWriter& h) {
   // series record (144780)
   h.put<std::int32_t>(145424, 1).put<std::int16_t>(145588, 1234).put<std::int16_t>(145622, 5);
   h.text(145762, "EPI RESTING STATE");
-  // The Rx: start_ras, start_loc and end_loc (series 1093, 272, 276), and the
-  // image record's ctr_R/A/S (696-704: the first slice's corner, as above)
-  // and a unit slab normal tilted 10 degrees from S towards A (708-716).
+  // The Rx: start_ras, start_loc and end_loc (series 1093, 272, 276): the
+  // three slices' span; the image record's ctr_R/A/S (696-704, written below:
+  // the first slice's corner) and a unit slab normal tilted 10 degrees from S
+  // towards A (708-716).
   h.put<std::uint8_t>(145873, 'S').put(145052, -30.0f).put(145056, -20.0f);
   h.put(148048, 0.0f).put(148052, 0.173648f).put(148056, 0.984808f);
   // image record (147340)
