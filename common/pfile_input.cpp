@@ -1,7 +1,6 @@
-// Opening a Pfile and reading it at an offset by seeking or by reading forward.
+// Opening a Pfile and reading its first bytes.
 #include "common/pfile_input.hpp"
 
-#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,38 +34,6 @@ ReadResult readFully(int fd, std::span<std::byte> into) {
     }
   }
   return result;
-}
-
-namespace {
-
-// Reads and drops `count` bytes; error 0 with fewer dropped means the input
-// ended first.
-ReadResult skipForward(int fd, std::uint64_t count) {
-  std::array<std::byte, 16384> scratch;
-  ReadResult skipped;
-  while (skipped.got < count) {
-    const std::uint64_t left = count - skipped.got;
-    const std::size_t chunk = left < scratch.size() ? static_cast<std::size_t>(left) : scratch.size();
-    const ReadResult r = readFully(fd, std::span(scratch).first(chunk));
-    skipped.got += r.got;
-    if (r.error != 0 || r.got < chunk) {
-      skipped.error = r.error;
-      break;
-    }
-  }
-  return skipped;
-}
-
-}  // namespace
-
-ReadResult readAt(int fd, std::uint64_t offset, std::span<std::byte> into) {
-  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return {0, EOVERFLOW};
-  if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    if (errno != ESPIPE) return {0, errno};
-    const ReadResult skipped = skipForward(fd, offset);
-    if (skipped.error != 0 || skipped.got < offset) return {0, skipped.error};
-  }
-  return readFully(fd, into);
 }
 
 }  // namespace pfile

@@ -1,11 +1,11 @@
 // How both tools get at a Pfile's bytes: opening it so that no kind of file
-// can hang the run, and reading a stretch of it at a file offset whatever
-// route the bytes take (a regular file, a pipe, a FIFO, /dev/stdin, a
-// character device). Every read error is reported, never taken as data.
+// can hang the run, and reading its first bytes whatever route they take (a
+// regular file, a pipe, a FIFO, /dev/stdin, a character device). Both tools
+// read from the start of the input only, so nothing here seeks. Every read
+// error is reported, never taken as data.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <span>
 
 namespace pfile {
@@ -18,7 +18,7 @@ int openInput(const char* path);
 
 // What a read delivered: `got` bytes, and `error` 0 when it stopped only
 // because the input ended (or the count was reached), else the errno of the
-// seek or read that failed.
+// read that failed.
 struct ReadResult {
   std::size_t got = 0;
   int error = 0;
@@ -27,13 +27,5 @@ struct ReadResult {
 // Reads into `into` from the descriptor's current position until it is full,
 // the input ends or a read fails; partial reads and EINTR are retried.
 ReadResult readFully(int fd, std::span<std::byte> into);
-
-// Reads `into.size()` bytes starting at file offset `offset` of a descriptor
-// whose position is at the start of the input (a fresh open). A seekable
-// input is positioned with lseek; one that cannot seek (a pipe, a FIFO, a
-// terminal) is read forward and the bytes before `offset` are dropped. Either
-// way the result is the same as for a regular file of the same bytes: an
-// input that ends early gives fewer bytes and error 0.
-ReadResult readAt(int fd, std::uint64_t offset, std::span<std::byte> into);
 
 }  // namespace pfile

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* const out = fuzzing::discard();
   melvane::BigEndian = 0;
 
-  const pfile::ReadResult read = pfile::readAt(fuzzing::inputFile(data, size), 0, header);
+  const pfile::ReadResult read = pfile::readFully(fuzzing::inputFile(data, size), header);
   if (read.error != 0 || read.got != std::min(size, melvane::kHeaderSize)) __builtin_trap();
 
   melvane::SwapEndian = melvane::detectSwapEndian(header);

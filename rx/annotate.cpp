@@ -116,9 +116,11 @@ std::optional<const char*> undefinedRx(RxOutcome outcome) {
     case RxOutcome::cant_open: return "the Pfile could not be opened";
     case RxOutcome::read_error: return "the Pfile could not be read";
     case RxOutcome::short_read: return "the Pfile header was read short";
+    case RxOutcome::wrong_revision: return "the Pfile's revision is not one this build reads";
     case RxOutcome::unknown_letter:
       return "start_ras is not a known letter, so the slab end is unknown";
     case RxOutcome::not_finite: return "the Rx is not finite";
+    case RxOutcome::not_unit_normal: return "the slab normal is not of unit length";
   }
   return "the Rx could not be computed";
 }

@@ -12,7 +12,7 @@ pfile::ReadResult readPFileHeader(const Layout& layout, std::span<std::byte> hea
     throw std::invalid_argument("header buffer smaller than the layout's header");
   }
   const std::span<std::byte> wanted = header.first(layout.header_size);
-  const pfile::ReadResult read = pfile::readAt(fd, 0, wanted);
+  const pfile::ReadResult read = pfile::readFully(fd, wanted);
   std::fill(wanted.begin() + static_cast<std::ptrdiff_t>(read.got), wanted.end(), std::byte{0});
   for (const ShortRead& record : layout.short_reads) {
     if (read.got < record.needs) std::fputs(record.message, out);

@@ -14,7 +14,7 @@ namespace torvek {
 // common input layer, so every kind of input gives the same bytes. What the
 // input does not hold is zero-filled, never stale or undefined. Each of the
 // layout's reads that came up short (or that a read error cut off) prints its
-// designed message on `out`. Returns how many bytes came, and the error that
+// message on `out`. Returns how many bytes came, and the error that
 // stopped the read, if any.
 pfile::ReadResult readPFileHeader(const Layout& layout, std::span<std::byte> header, int fd,
                                   std::FILE* out);

@@ -1,8 +1,9 @@
 // A header layout as one torvek build knows it: how many of the file's first
 // bytes the build reads, where its records lie in them, where the Rx fields
-// lie in those records, the sizes the stand-alone record readers use, and the
-// layout report's lines. Every value is in bytes; each build links exactly one
-// Layout object.
+// lie in those records, the sizes the stand-alone record readers use, the
+// layout report's lines, and the software revisions the build accepts, if it
+// checks them. Every value is in bytes; each build links exactly one Layout
+// object.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +69,11 @@ struct Layout {
   RecordSizes record_sizes;
   std::span<const ReportLine> report;  // empty: this build prints no layout report
   RecordDumps dump_records;            // null: this build dumps no records
+  // The revisions this build reads, as the float at offset 0 holds them in
+  // the header's byte order, which that float also tells (see
+  // common/byte_order.hpp); every Rx float is then read in that order. Empty:
+  // no revision is checked and every number is read in host order.
+  std::span<const float> revisions = {};
 };
 
 extern const Layout layoutA;
@@ -90,8 +96,9 @@ constexpr std::size_t rxInputsEnd(const Layout& layout) {
 }
 
 // True when both records lie inside the header, every Rx field inside its
-// record, and the short reads come in order with the last one covering the
-// whole header.
+// record, the short reads come in order with the last one covering the
+// whole header, and each accepted revision lies where the byte-order test
+// takes it for host order (5.0 to 100.0).
 consteval bool fitsHeader(const Layout& layout) {
   const RxFieldOffsets& rx = layout.rx;
   const RecordSizes& sizes = layout.record_sizes;
@@ -103,6 +110,9 @@ consteval bool fitsHeader(const Layout& layout) {
   }
   if (layout.series_position + sizes.series > layout.header_size) return false;
   if (layout.image_position + sizes.image > layout.header_size) return false;
+  for (float revision : layout.revisions) {
+    if (!(revision >= 5.0f && revision <= 100.0f) || layout.header_size < 4) return false;
+  }
   std::size_t needs = 0;
   for (const ShortRead& read : layout.short_reads) {
     if (read.needs <= needs) return false;

@@ -2,7 +2,8 @@
 // header whose exam, series and image records lie at 142820, 144780 and
 // 147340, the offsets the header's own block table gives. Within the records
 // the Rx fields are where layout A keeps them. Buffer positions equal file
-// offsets.
+// offsets. The header starts with its revision, in either byte order; the
+// build reads no other revision, and reads the Rx in the revision's order.
 #include <array>
 
 #include "rx/layout.hpp"
@@ -14,6 +15,9 @@ namespace {
 constexpr std::array<ShortRead, 1> kShortReads{{
     {149788, "\n.Error in readMRImageHeader()."},
 }};
+
+// 20.006 and 20.007 rounded to single precision: 0x41A00C4A and 0x41A00E56.
+constexpr std::array<float, 2> kRevisions{20.006f, 20.007f};
 
 }  // namespace
 
@@ -30,6 +34,7 @@ constexpr Layout layoutRev20{
     .record_sizes = {.exam = 1960, .series = 2560, .image = 2448, .data_acq = 98304},
     .report = {},
     .dump_records = nullptr,
+    .revisions = kRevisions,
 };
 static_assert(fitsHeader(layoutRev20));
 

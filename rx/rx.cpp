@@ -10,9 +10,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/byte_order.hpp"
 #include "common/messages.hpp"
 #include "common/pfile_input.hpp"
 #include "rx/header_read.hpp"
+#include "rx/revision.hpp"
 
 namespace torvek {
 
@@ -20,12 +22,15 @@ RxInputs loadRxInputs(const Layout& layout, Bytes header) {
   const Bytes series = header.subspan(layout.series_position);
   const Bytes image = header.subspan(layout.image_position);
   const RxFieldOffsets& at = layout.rx;
-  using pfile::load;
+  const bool reversed = readsReversed(layout, header);
+  const auto number = [reversed](Bytes record, std::size_t offset) {
+    return pfile::inHostOrder(pfile::load<float>(record, offset), reversed);
+  };
   return {
-      load<unsigned char>(series, at.start_ras),
-      load<float>(series, at.start_loc), load<float>(series, at.end_loc),
-      load<float>(image, at.ctr_R), load<float>(image, at.ctr_A), load<float>(image, at.ctr_S),
-      load<float>(image, at.norm_R), load<float>(image, at.norm_A), load<float>(image, at.norm_S),
+      pfile::load<unsigned char>(series, at.start_ras),
+      number(series, at.start_loc), number(series, at.end_loc),
+      number(image, at.ctr_R), number(image, at.ctr_A), number(image, at.ctr_S),
+      number(image, at.norm_R), number(image, at.norm_A), number(image, at.norm_S),
   };
 }
 
@@ -94,6 +99,18 @@ std::string nonFiniteRx(const RxInputs& in, const RxRecord& rx, bool with_end) {
   return "the Rx is not finite (" + which + "): " + why;
 }
 
+std::string nonUnitNormal(const RxInputs& in) {
+  const double r = in.norm_R, a = in.norm_A, s = in.norm_S;
+  const double length = std::sqrt(r * r + a * a + s * s);
+  if (std::fabs(length - 1.0) <= 0.001) return {};  // a NaN length fails this too
+  char message[160];
+  std::snprintf(message, sizeof message,
+                "the slab normal has length %.4f, not 1: is this the build for this file's "
+                "revision?",
+                length);
+  return message;
+}
+
 namespace {
 
 // A coordinate as the report prints it: the negative letter below zero, else
@@ -159,8 +176,8 @@ void complain(const Layout& layout, const char* pfile, const std::string& messag
   pfile::report(layout.program, pfile, message, out, err);
 }
 
-Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxInputs& in,
-                 const RxRecord& rx, bool known_letter) {
+// What the read itself found: an error, or an input shorter than the header.
+Findings readFindings(const Layout& layout, const pfile::ReadResult& read) {
   Findings found;
   if (read.error != 0) {
     found.add(RxOutcome::read_error, std::strerror(read.error));
@@ -169,6 +186,12 @@ Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxIn
                                          " bytes; " + std::string(layout.name) + " reads " +
                                          std::to_string(layout.header_size));
   }
+  return found;
+}
+
+Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxInputs& in,
+                 const RxRecord& rx, bool known_letter) {
+  Findings found = readFindings(layout, read);
   const bool letter_read = read.got > layout.series_position + layout.rx.start_ras;
   if (!known_letter && letter_read) {
     found.add(RxOutcome::unknown_letter, "start_ras is " + visibleLetter(in.start_ras) +
@@ -177,7 +200,12 @@ Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxIn
   }
   if (read.got >= rxInputsEnd(layout)) {
     std::string not_finite = nonFiniteRx(in, rx, known_letter);
-    if (!not_finite.empty()) found.add(RxOutcome::not_finite, std::move(not_finite));
+    std::string not_unit = nonUnitNormal(in);
+    if (!not_finite.empty()) {
+      found.add(RxOutcome::not_finite, std::move(not_finite));
+    } else if (!not_unit.empty()) {
+      found.add(RxOutcome::not_unit_normal, std::move(not_unit));
+    }
   }
   return found;
 }
@@ -200,6 +228,15 @@ RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile
   const std::span<std::byte> header(buffer.get(), layout.header_size);
   const pfile::ReadResult read = readPFileHeader(layout, header, fd, out);
   if (layout.dump_records) layout.dump_records(header, out);
+
+  // A header of another revision has no Rx this build could vouch for: no
+  // report at all, rather than numbers read from the wrong places.
+  if (std::string refusal = revisionRefusal(layout, header, read.got); !refusal.empty()) {
+    Findings found = readFindings(layout, read);
+    found.add(RxOutcome::wrong_revision, std::move(refusal));
+    for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
+    return found.outcome;
+  }
 
   const RxInputs in = loadRxInputs(layout, header);
   const bool known_letter = computeRx(in, rx);

@@ -18,7 +18,10 @@ struct RxRecord {
 
 // How a readrx call ended. Only `ok` leaves an Rx record that may be written
 // into a dataset. When several apply, the first in this order is reported.
-enum class RxOutcome { ok, cant_open, read_error, short_read, unknown_letter, not_finite };
+enum class RxOutcome {
+  ok, cant_open, read_error, short_read, wrong_revision, unknown_letter, not_finite,
+  not_unit_normal
+};
 
 // The nine inputs of the Rx, as the header holds them.
 struct RxInputs {
@@ -28,6 +31,8 @@ struct RxInputs {
   float norm_R, norm_A, norm_S;
 };
 
+// The inputs from the header buffer, each float in the header's byte order
+// (host order unless the layout checks a revision that tells another).
 RxInputs loadRxInputs(const Layout& layout, Bytes header);
 
 // Fills the start values; fills the end values and returns true only when
@@ -39,6 +44,13 @@ bool computeRx(const RxInputs& in, RxRecord& rx);
 // "the Rx is not finite (End R/L, End A/P, End S/I): the divisor norm_S is 0".
 std::string nonFiniteRx(const RxInputs& in, const RxRecord& rx, bool with_end);
 
+// Empty when the slab normal (norm_R, norm_A, norm_S) has length 1 within
+// 0.001, computed in double; otherwise, for instance, "the slab normal has
+// length 1.1456, not 1: is this the build for this file's revision?". A
+// scanner stores a unit normal; another length means the header was read
+// with the wrong layout or byte order.
+std::string nonUnitNormal(const RxInputs& in);
+
 // "Start:\t..." and "End:\t..." lines, each coordinate a letter chosen by its
 // sign and the absolute value with one decimal (L0.0 for zero and -0.0).
 std::string startLine(const RxRecord& rx);
@@ -49,9 +61,10 @@ std::string endLine(const RxRecord& rx);
 // report cannot carry goes to `err`, after `out` is flushed, each line
 // starting with the program's name and the path: the system error of a failed
 // open or read; how many bytes a short input holds against the bytes the
-// layout reads; an unknown start_ras letter; a value that is not finite. A
-// value is blamed only when its bytes were read. An unopenable file leaves
-// `rx` untouched.
+// layout reads; a revision the layout does not read (then no Rx report is
+// printed); an unknown start_ras letter; a value that is not finite; a slab
+// normal not of unit length. A value is blamed only when its bytes were read.
+// An unopenable file, or a refused revision, leaves `rx` untouched.
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
                  std::FILE* err);
 

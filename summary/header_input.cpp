@@ -1,25 +1,30 @@
 // Byte order and revision check of melvane's header.
 #include "summary/header_input.hpp"
 
-#include "common/bytes.hpp"
+#include "common/byte_order.hpp"
 
 namespace melvane {
 
 int SwapEndian = 0;
 int BigEndian = 0;
 
-std::int16_t swaps(std::int16_t value) { return SwapEndian ? pfile::byteReversed(value) : value; }
-std::int32_t swapl(std::int32_t value) { return SwapEndian ? pfile::byteReversed(value) : value; }
-float swapf(float value) { return SwapEndian ? pfile::byteReversed(value) : value; }
+std::int16_t swaps(std::int16_t value) { return pfile::inHostOrder(value, SwapEndian != 0); }
+std::int32_t swapl(std::int32_t value) { return pfile::inHostOrder(value, SwapEndian != 0); }
+float swapf(float value) { return pfile::inHostOrder(value, SwapEndian != 0); }
+std::uint16_t swapus(std::uint16_t value) { return pfile::inHostOrder(value, SwapEndian != 0); }
+std::uint32_t swapul(std::uint32_t value) { return pfile::inHostOrder(value, SwapEndian != 0); }
 
-int detectSwapEndian(HeaderBytes header) {
-  const float first = pfile::load<float>(header, 0);
-  // A NaN fails both comparisons and so selects the reversed order.
-  return (first >= 5.0f && first <= 100.0f) ? 0 : 1;
-}
+int detectSwapEndian(HeaderBytes header) { return pfile::storedReversed(header) ? 1 : 0; }
 
 float revisionOf(HeaderBytes header) { return numberAt<float>(header, 0); }
 
-bool revisionAccepted(HeaderBytes header) { return revisionOf(header) == kRevision; }
+std::optional<Revision> acceptedRevision(HeaderBytes header) {
+  const float revision = revisionOf(header);
+  if (revision == 20.006f) return Revision::r20_006;
+  if (revision == 20.007f) return Revision::r20_007;
+  return std::nullopt;
+}
+
+bool revisionAccepted(HeaderBytes header) { return acceptedRevision(header).has_value(); }
 
 }  // namespace melvane

@@ -1,5 +1,5 @@
-// melvane: copies the header of a revision 20.006 Pfile beside it and writes
-// a summary of the scan into the current directory.
+// melvane: copies the header of a revision 20.006 or 20.007 Pfile beside it
+// and writes a summary of the scan into the current directory.
 //   melvane pfile
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
 #include <cerrno>
@@ -42,7 +42,7 @@ int summarise(const std::string& path) {
     reportProblem(path, std::strerror(err));
     return 1;
   }
-  const pfile::ReadResult read = pfile::readAt(input, 0, header);
+  const pfile::ReadResult read = pfile::readFully(input, header);
   const std::string missing = shortfall(read);
   if (!missing.empty()) std::printf("read header too short =%d\n", 1);
 
@@ -52,7 +52,7 @@ int summarise(const std::string& path) {
     std::fprintf(stderr, "Oops!  Wrong rev recon: file rev = %f\n",
                  static_cast<double>(revisionOf(header)));
     reportProblem(path, (missing.empty() ? "" : missing + "; ") +
-                            "not a revision 20.006 header, nothing written");
+                            "not a revision 20.006 or 20.007 header, nothing written");
     close(input);
     return 1;
   }
@@ -74,7 +74,7 @@ int run(int argc, char** argv) {
     melvane::reportProblem(path, std::to_string(extra) + noun +
                                      " ignored; melvane reads one Pfile per run");
   }
-  // A designed message that did not reach standard output is a failed run.
+  // A message that did not reach standard output is a failed run.
   if (const int error = pfile::flushError(stdout); error != 0) {
     melvane::reportProblem(path, std::string("standard output: ") + std::strerror(error));
     if (status == 0) status = 1;

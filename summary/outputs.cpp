@@ -26,7 +26,8 @@ void reportError(const std::string& pfile, const std::string& what, int err) {
   reportProblem(pfile, what + ": " + std::strerror(err));
 }
 
-// The designed message of an output that cannot be created or put in place.
+// The message on standard output of an output that cannot be created or put
+// in place.
 void wontOpen(Output output, const std::string& name) {
   if (output == Output::header_copy) {
     std::printf(".hdr file won't open= %s\n", name.c_str());

@@ -1,7 +1,7 @@
 // melvane's two output files, each put in place whole or not at all: the
 // header copy beside the input and the summary in the current directory.
-// Each failure prints the designed message, then one line on standard error
-// that names the Pfile and says what failed.
+// Each failure prints its message on standard output, then one line on
+// standard error that names the Pfile and says what failed.
 #pragma once
 
 #include <string>

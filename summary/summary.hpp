@@ -1,7 +1,7 @@
-// The scan summary of a revision 20.006 header: the file name formed from the
-// exam, series and run numbers, and the text itself, 39 labelled lines then
-// four lines per slice. Every number is read in the order SwapEndian selects,
-// so SwapEndian must be settled before these are called.
+// The scan summary of a revision 20.006 or 20.007 header: the file name
+// formed from the exam, series and run numbers, and the text itself, 39
+// labelled lines then four lines per slice. Every number is read in the order
+// SwapEndian selects, so SwapEndian must be settled before these are called.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,10 @@ namespace melvane {
 // "E%05dS%03dP%05d.7" from the exam number, series number and run number.
 std::string summaryName(HeaderBytes header);
 
-// Writes the summary of `header` to `out`. Returns 0, or the errno of the
-// first write that failed (EIO when the library set none); the lines after a
-// failed write are not attempted.
+// Writes the summary of `header` to `out`, its texts at the places of the
+// header's revision (a header of another revision is read as 20.006).
+// Returns 0, or the errno of the first write that failed (EIO when the
+// library set none); the lines after a failed write are not attempted.
 int writeSummary(HeaderBytes header, std::FILE* out);
 
 // A float's integer part, toward zero. A value no 32-bit integer holds

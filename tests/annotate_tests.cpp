@@ -1,6 +1,7 @@
 // torvek -brik: the decisions of the annotation step without a child process,
-// then real runs of the three builds, against the real nifti_tool and against
-// a stand-in 3dNotes (tests/fake_3dNotes) that records its argument vector.
+// then real runs of the builds, against the real nifti_tool and against a
+// stand-in 3dNotes (tests/fake_3dNotes) that records its argument vector;
+// and the checks that keep a wrong build or byte order from writing a note.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,6 +29,8 @@ using testing_support::Capture;
 using testing_support::expect_same_text;
 using testing_support::kBuildA;
 using testing_support::kBuildB;
+using testing_support::kBuildC;
+using testing_support::kBuildRev20;
 using testing_support::kBuilds;
 using testing_support::layoutReport;
 using testing_support::mkpfile;
@@ -93,7 +96,8 @@ TEST(AnnotateDecisions, KindAndArgumentVectors) {
 
 TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
   for (RxOutcome outcome : {RxOutcome::cant_open, RxOutcome::read_error, RxOutcome::short_read,
-                            RxOutcome::unknown_letter, RxOutcome::not_finite}) {
+                            RxOutcome::wrong_revision, RxOutcome::unknown_letter,
+                            RxOutcome::not_finite, RxOutcome::not_unit_normal}) {
     const Annotation a = annotateWith(outcome, "anat");
     EXPECT_EQ(a.status, 1);
     EXPECT_TRUE(a.calls.empty());
@@ -109,7 +113,7 @@ TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
   }
 }
 
-// ---- Real runs of the three builds -------------------------------------
+// ---- Real runs of the builds -------------------------------------------
 
 namespace {
 
@@ -290,7 +294,7 @@ TEST(AnnotateFailure, AnUndefinedRxStartsNoTool) {
 
 TEST(AnnotateNifti, RoundTripThroughTheRealNiftiTool) {
   ASSERT_NE(niftiTool(), "") << "nifti_tool is not on PATH: install Debian's nifti-bin package";
-  for (const Build* each : kBuilds) {
+  for (const Build* each : {kBuilds[0], kBuilds[1], kBuilds[2], &kBuildRev20}) {
     const Build& build = *each;
     for (const std::string file : {"func.nii", "func.nii.gz"}) {
       SCOPED_TRACE(std::string(build.program) + " " + file);
@@ -332,6 +336,64 @@ TEST(AnnotateFailure, ALostReportStartsNoTool) {
   const RunResult written = scene.shell(kBuildB, "exec \"$0\" -brik anat P > /dev/null");
   EXPECT_EQ(written.exit_code, 0) << written.err;
   EXPECT_EQ(scene.calls().size(), 1u);
+}
+
+// ---- Telling a wrong build or byte order ----------------------------------
+
+// torvek-rev20 reads both of its revisions in either byte order, also from a
+// pipe, and gives them the Rx the file holds; another revision gets neither a
+// report nor a note. In every build a slab normal of length 1.1 leaves the
+// report as it is, fails the run and writes no note.
+TEST(AnnotateGuards, TheRevisionAndTheNormalsLengthDecideWhetherANoteIsWritten) {
+  const std::string by_file = "exec \"$0\" -brik anat P";
+  const std::string by_pipe = "cat P | \"$0\" -brik anat /dev/stdin";
+  const std::string written = kRxReport + "[test double 3dNotes: 3 arguments]\n" +
+                              "Rx info is written to anat+orig.BRIK header.\n";
+  const std::string long_normal = "norm_R= 1.1000" + kRxReport.substr(kRxReport.find(','));
+  const std::string refused = "revision 11.000000; this build reads revisions 20.006 and 20.007";
+  const std::string too_long =
+      "the slab normal has length 1.1000, not 1: is this the build for this file's revision?";
+  struct Case {
+    const Build& build;
+    std::vector<std::string> settings;  // after kPfileSettings
+    const std::string& command;
+    std::string report;  // standard output from the Rx report on, without the layout report
+    std::string why;     // what standard error says about the Pfile ("": nothing)
+  } cases[] = {
+      {kBuildRev20, {}, by_file, written, ""},
+      {kBuildRev20, {"order=be"}, by_file, written, ""},
+      {kBuildRev20, {"rev=20.007"}, by_pipe, written, ""},
+      {kBuildRev20, {"rev=20.007", "order=be"}, by_pipe, written, ""},
+      {kBuildRev20, {"rev=11"}, by_file, "<no Rx report>", refused},
+      {kBuildRev20, {"rev=11", "order=be"}, by_file, "<no Rx report>", refused},
+      {kBuildA, {"norm_R=1.1"}, by_file, long_normal, too_long},
+      {kBuildB, {"norm_R=1.1"}, by_file, long_normal, too_long},
+      {kBuildC, {"norm_R=1.1"}, by_file, long_normal, too_long},
+      {kBuildRev20, {"norm_R=1.1", "order=be"}, by_pipe, long_normal, too_long},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> settings = kPfileSettings;
+    settings.insert(settings.end(), c.settings.begin(), c.settings.end());
+    SCOPED_TRACE(std::string(c.build.program) + " " + settings.back() + " " + c.command);
+    const Scene scene(c.build, settings);
+    const RunResult r = scene.shell(c.build, c.command);
+    expect_same_text(fromRxReport(r.out), c.report == "<no Rx report>"
+                                              ? c.report
+                                              : c.report + layoutReport(c.build));
+    if (c.why.empty()) {
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(scene.calls(), (std::vector<std::vector<std::string>>{{"-a", kNote, "anat+orig"}}));
+      continue;
+    }
+    const std::string pfile = c.command == by_file ? "P" : "/dev/stdin";
+    const std::string note = c.why == refused ? "the Pfile's revision is not one this build reads"
+                                              : "the slab normal is not of unit length";
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, std::string(c.build.program) + ": " + pfile + ": " + c.why + "\n" +
+                         c.build.program + ": the Rx is not written to anat+orig: " + note + "\n");
+    EXPECT_TRUE(scene.calls().empty());
+  }
 }
 
 // ---- Signals around the tool ----------------------------------------------

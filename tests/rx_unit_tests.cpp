@@ -173,6 +173,22 @@ TEST(RxDiagnosis, NamesTheValuesThatAreNotFiniteAndWhy) {
   }
 }
 
+// The length is taken in double, so that a stored unit normal passes; a
+// thousandth either way is allowed, a little more is not, and NaN never is.
+TEST(RxDiagnosis, TheNormalMayMissUnitLengthByAThousandth) {
+  const auto normal = [](float r, float a, float s) {
+    return nonUnitNormal({'S', 0, 10, 0, 0, 0, r, a, s});
+  };
+  EXPECT_EQ(normal(0, 0.173648f, 0.984808f), "");
+  EXPECT_EQ(normal(0.5f, -0.5f, -0.7071f), "");
+  EXPECT_EQ(normal(0, 0, 1.0009f), "");
+  EXPECT_EQ(normal(0, 0, 0.9989f),
+            "the slab normal has length 0.9989, not 1: is this the build for this file's "
+            "revision?");
+  EXPECT_NE(normal(0, 1.0011f, 0), "");
+  EXPECT_NE(normal(0, 0, std::numeric_limits<float>::quiet_NaN()), "");
+}
+
 TEST(RxDiagnosis, WithoutAnEndOnlyTheCentreCounts) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   RxRecord rx;

@@ -4,7 +4,7 @@
 // cannot be written; files that a run replaces; and the temporary file of an
 // output when the run is interrupted or killed. A run either puts each output
 // in place whole or leaves its name as it was, and every failing run names
-// the Pfile on standard error after the designed messages.
+// the Pfile on standard error after the messages on standard output.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -64,7 +64,7 @@ std::string rev20(std::vector<std::string> settings = {}) {
 
 std::string refusal(const std::string& pfile, const std::string& shown, const std::string& why = "") {
   return "Oops!  Wrong rev recon: file rev = " + shown + "\nmelvane: " + pfile + ": " + why +
-         "not a revision 20.006 header, nothing written\n";
+         "not a revision 20.006 or 20.007 header, nothing written\n";
 }
 
 std::string shortBy(std::size_t length) {
@@ -109,21 +109,28 @@ bool nobodyCanRunMelvane() {
 
 // ---- Runs that succeed: the summary and the header copy ------------------
 
+// Revision 20.007, in either byte order, summarises as 20.006 does: its
+// three moved exam texts are read at their own places.
 TEST(MelvaneSummary, RealisticScanIsSummarisedAndCopied) {
-  TempDir dir;
-  mkpfile("rev20", dir / "P12345.7");
-  write_file(dir / kSummary, "an earlier summary, longer than nothing\n");
-  const RunResult r = runMelvane(dir, {"P12345.7"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "");
-  testing_support::expect_golden(read_file(dir / kSummary), "melvane_scan.txt");
-  EXPECT_EQ(read_file(dir / "P12345.7.hdr"), read_file(dir / "P12345.7"));
-  EXPECT_EQ(listing(dir.path()).size(), 3u);
-  // A new file gets the permissions a plain create gives under the umask.
-  const mode_t mask = umask(0);
-  umask(mask);
-  EXPECT_EQ(statOf(dir / "P12345.7.hdr").st_mode & 07777, 0666 & ~mask);
+  for (const std::vector<std::string>& settings : {std::vector<std::string>{},
+                                                   {"rev=20.007"},
+                                                   {"rev=20.007", "order=be"}}) {
+    SCOPED_TRACE(settings.empty() ? "20.006" : settings.back());
+    TempDir dir;
+    mkpfile("rev20", dir / "P12345.7", settings);
+    write_file(dir / kSummary, "an earlier summary, longer than nothing\n");
+    const RunResult r = runMelvane(dir, {"P12345.7"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    testing_support::expect_golden(read_file(dir / kSummary), "melvane_scan.txt");
+    EXPECT_EQ(read_file(dir / "P12345.7.hdr"), read_file(dir / "P12345.7"));
+    EXPECT_EQ(listing(dir.path()).size(), 3u);
+    // A new file gets the permissions a plain create gives under the umask.
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(statOf(dir / "P12345.7.hdr").st_mode & 07777, 0666 & ~mask);
+  }
 }
 
 TEST(MelvaneSummary, SummaryLandsInTheCurrentDirectoryAndTheCopyBesideTheInput) {
@@ -189,8 +196,9 @@ TEST(MelvaneRevision, ByteOrderDetectionBoundsShowInTheRefusal) {
 TEST(MelvaneRevision, OtherRevisionsAreRefusedWithNothingWritten) {
   const HeaderBuilder revisions[] = {
       HeaderBuilder(kSize).put<float>(0, 11.0f), HeaderBuilder(kSize).put<std::uint32_t>(0, 0x41A00C4Bu),
-      HeaderBuilder(kSize).put_swapped<std::uint32_t>(0, 0x41A00C49u)};
-  const char* shown[] = {"11.000000", "20.006002", "20.005999"};
+      HeaderBuilder(kSize).put_swapped<std::uint32_t>(0, 0x41A00C49u),
+      HeaderBuilder(kSize).put_swapped<std::uint32_t>(0, 0x41A00E57u)};
+  const char* shown[] = {"11.000000", "20.006002", "20.005999", "20.007002"};
   for (std::size_t i = 0; i < std::size(revisions); ++i) {
     TempDir dir;
     revisions[i].write(dir / "P");
@@ -238,9 +246,10 @@ void checkCuts(const std::string& order, std::initializer_list<std::size_t> boun
     if (refused(r)) {
       // The same refusal as the padded file's, told how short the header is.
       const std::string oops = p.err.substr(0, p.err.find('\n') + 1);
-      EXPECT_EQ(p.err, oops + "melvane: P.7: not a revision 20.006 header, nothing written\n");
+      EXPECT_EQ(p.err,
+                oops + "melvane: P.7: not a revision 20.006 or 20.007 header, nothing written\n");
       EXPECT_EQ(r.err, oops + "melvane: P.7: " + shortBy(length) +
-                           "; not a revision 20.006 header, nothing written\n") << what;
+                           "; not a revision 20.006 or 20.007 header, nothing written\n") << what;
       EXPECT_TRUE(files.empty()) << what;
       continue;
     }
@@ -521,7 +530,7 @@ TEST(MelvaneUnwritableOutput, OutputThatIsNotARegularFileIsLeftAlone) {
   EXPECT_EQ(listing(dir.path()).size(), 2u);
 }
 
-// A designed message that cannot be written makes the run fail aloud.
+// A message on standard output that cannot be written makes the run fail aloud.
 TEST(MelvaneUnwritableOutput, StandardOutputThatCannotBeWritten) {
   TempDir dir;
   mkpfile("rev20", dir / "P1.7", {"size=1000"});

@@ -1,5 +1,5 @@
 // The three torvek builds run for real on synthetic Pfiles: whole standard
-// output, standard error and exit status, grouped by kind: the designed
+// output, standard error and exit status, grouped by kind: the usual
 // output, the routes an input can take, cut and unreadable inputs, bad
 // values in the header, and standard output that cannot be written.
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ RxPlaces rxPlaces(const Build& build) {
   }
 }
 
-// The designed short-read messages of a file of `length` bytes, in read order.
+// The short-read messages of a file of `length` bytes, in read order.
 std::string shortReadMessages(const Build& build, std::size_t length) {
   if (build.layout == 'c') {
     return std::string(length < 62488 + 2104 ? kSeriesMessage : "") +
@@ -103,7 +103,7 @@ std::vector<std::string> lines(const std::string& text) {
 
 }  // namespace
 
-// ---- The designed output ----------------------------------------------------
+// ---- The usual output -------------------------------------------------------
 
 TEST(TorvekRun, WholeOutputOfLayoutsBAndC) {
   TempDir dir;
@@ -239,7 +239,7 @@ TEST(TorvekInputRoutes, CharacterDevicesReadLikeFilesOfTheSameBytes) {
 namespace {
 
 // A file cut to any length reports what the same file padded with zeros
-// reports, plus the designed short-read messages on standard output and, on
+// reports, plus the short-read messages on standard output and, on
 // standard error, how many bytes it holds. Values it does not hold are never
 // blamed: not the orientation letter of a file cut before it, not a divisor
 // it did not read. Cuts fall around the record boundaries, the orientation
@@ -374,7 +374,7 @@ TEST(TorvekBadValues, AnUnknownStartLetterLeavesOutTheEndLine) {
   }
 }
 
-// A zero divisor in the header: the report as designed, then on standard
+// A zero divisor in the header: the report as usual, then on standard
 // error which values are not finite and why; status 1.
 TEST(TorvekBadValues, ANonFiniteRxIsAFailureThatSaysWhy) {
   TempDir dir;
@@ -430,8 +430,10 @@ TEST(TorvekBadValues, RandomBytesEndCleanlyWithTheStatusOfWhatWasRead) {
         EXPECT_TRUE(r.err.starts_with(letter_line)) << what;
       } else {
         EXPECT_EQ(r.exit_code, r.err.empty() ? 0 : 1) << what;
-        EXPECT_TRUE(r.err.empty() || r.err.find(": P.7: the Rx is not finite (") !=
-                                         std::string::npos) << what << "\n" << r.err;
+        EXPECT_TRUE(r.err.empty() ||
+                    r.err.find(": P.7: the Rx is not finite (") != std::string::npos ||
+                    r.err.find(": P.7: the slab normal has length ") != std::string::npos)
+            << what << "\n" << r.err;
       }
       EXPECT_EQ(r.out.find("\nEnd:\t") != std::string::npos, known && length > letter_at) << what;
     }

@@ -1,6 +1,6 @@
 // mkpfile: writes synthetic Pfiles with chosen values.
 //   mkpfile a|b|c OUT [name=value ...]   a header of torvek's layout A, B or C
-//   mkpfile rev20 OUT [name=value ...]   a revision 20.006 header for melvane
+//   mkpfile rev20 OUT [name=value ...]   a revision 20.x header for melvane and torvek-rev20
 // Each writer's settings are listed by `mkpfile KIND --help`.
 #include <cstdio>
 #include <string>

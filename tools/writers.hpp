@@ -11,7 +11,8 @@ namespace mkpfile {
 // Layouts A, B and C of torvek (layout is 'a', 'b' or 'c').
 int writeRxPfile(char layout, const std::string& path, std::span<const std::string> settings);
 
-// Revision 20.006 headers of melvane.
+// Revision 20.006 (or, with rev=20.007, 20.007) headers of melvane and
+// torvek-rev20.
 int writeRev20Header(const std::string& path, std::span<const std::string> settings);
 
 }  // namespace mkpfile
