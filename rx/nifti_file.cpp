@@ -2,7 +2,9 @@
 // far enough to check them.
 #include "rx/nifti_file.hpp"
 
-#include "common/bytes.hpp"
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -10,10 +12,9 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
-#include <zlib.h>
+
+#include "common/bytes.hpp"
 
 namespace torvek::nifti {
 namespace {
@@ -98,7 +99,8 @@ std::string readFields(Bytes head, const Header& h, Contents& c) {
 // not fit before vox_offset or is not a multiple of 16 long.
 std::size_t countNotes(Bytes head, const Header& h, std::uint64_t vox_offset,
                        std::string_view note) {
-  const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(vox_offset, head.size()));
+  const std::size_t end =
+      static_cast<std::size_t>(std::min<std::uint64_t>(vox_offset, head.size()));
   if (end < h.size + 4 || std::to_integer<int>(head[h.size]) == 0) return 0;
   std::size_t notes = 0;
   for (std::size_t at = h.size + 4; end - at >= 16;) {
@@ -239,7 +241,8 @@ Contents inspect(int fd, bool gzip, bool whole, std::string_view note,
 
   if (!gzip) {
     struct stat st {};
-    if (fstat(fd, &st) != 0) c.problem = std::string("it cannot be examined: ") + std::strerror(errno);
+    if (fstat(fd, &st) != 0)
+      c.problem = std::string("it cannot be examined: ") + std::strerror(errno);
     c.length = static_cast<std::uint64_t>(st.st_size);
     return c;
   }

@@ -17,11 +17,11 @@ namespace torvek::nifti {
 constexpr std::int32_t kAfniEcode = 4;
 
 struct Contents {
-  std::string problem;            // empty when the file reads as a single-file dataset
-  std::uint64_t vox_offset = 0;   // where the voxel data start
-  std::uint64_t data_bytes = 0;   // their length as dim and bitpix give it
-  std::uint64_t length = 0;       // bytes the file holds (decompressed for .nii.gz)
-  std::size_t notes = 0;          // AFNI extensions whose text is the note
+  std::string problem;           // empty when the file reads as a single-file dataset
+  std::uint64_t vox_offset = 0;  // where the voxel data start
+  std::uint64_t data_bytes = 0;  // their length as dim and bitpix give it
+  std::uint64_t length = 0;      // bytes the file holds (decompressed for .nii.gz)
+  std::size_t notes = 0;         // AFNI extensions whose text is the note
 };
 
 // Reads `head`, the first bytes of a dataset (at least up to its vox_offset

@@ -3,23 +3,24 @@
 // owner, mode and extended attributes over, rename it into place.
 #include "rx/nifti_note.hpp"
 
-#include "common/messages.hpp"
-#include "rx/nifti_file.hpp"
-#include "rx/step_signals.hpp"
-
-#include <array>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
-#include <memory>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/messages.hpp"
+#include "rx/nifti_file.hpp"
+#include "rx/step_signals.hpp"
 
 namespace torvek {
 namespace {
@@ -61,7 +62,8 @@ class PrivateDirectory {
 
   void remove() {
     if (name_.empty()) return;
-    const int fd = ::openat(parent_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::openat(parent_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr) {
       while (const dirent* entry = ::readdir(dir)) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
@@ -171,9 +173,10 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   const std::string real = resolved.get();
   const std::size_t slash = real.rfind('/');
   const std::string base = real.substr(slash + 1);
-  const Descriptor dir(::open(slash == 0 ? "/" : real.substr(0, slash).c_str(),
-                              O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return fail(std::string("its directory cannot be opened: ") + std::strerror(errno));
+  const Descriptor dir(
+      ::open(slash == 0 ? "/" : real.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0)
+    return fail(std::string("its directory cannot be opened: ") + std::strerror(errno));
 
   // Opened for writing, so a file the caller may not change (read-only bits
   // for another user, chattr +i or +a, a read-only mount) is refused here, as
@@ -183,8 +186,8 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   Descriptor dataset;
   struct stat before {};
   for (;;) {
-    dataset.reset(::openat(dir.get(), base.c_str(),
-                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    dataset.reset(
+        ::openat(dir.get(), base.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (dataset.get() < 0) {
       return fail(std::string("cannot be opened for writing: ") + std::strerror(errno));
     }
@@ -232,14 +235,14 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   if (!now.problem.empty()) return fail(check + now.problem);
   if (now.data_bytes != old.data_bytes) {
     return fail(check + "its header gives " + std::to_string(now.data_bytes) +
-                " bytes of voxel data where the dataset's gives " +
-                std::to_string(old.data_bytes));
+                " bytes of voxel data where the dataset's gives " + std::to_string(old.data_bytes));
   }
   // Written so that it cannot overflow: vox_offset is below 2^40, data_bytes
   // below 2^64 / 8.
   if (now.length < now.vox_offset || now.length - now.vox_offset < now.data_bytes) {
-    return fail(check + "it holds " + std::to_string(now.length) + " bytes where its header needs " +
-                std::to_string(now.vox_offset) + " + " + std::to_string(now.data_bytes));
+    return fail(check + "it holds " + std::to_string(now.length) +
+                " bytes where its header needs " + std::to_string(now.vox_offset) + " + " +
+                std::to_string(now.data_bytes));
   }
   if (now.notes != old.notes + 1) return fail(check + "it does not carry the note");
   if (!carryOver(before, dataset.get(), fresh.get())) {
@@ -260,8 +263,7 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
     return fail(std::string("cannot be replaced: ") + std::strerror(rename_error));
   }
   temporary.remove();
-  std::fprintf(out_, "Rx info is written to %s as an AFNI extension (ecode=4).\n",
-               shown_.c_str());
+  std::fprintf(out_, "Rx info is written to %s as an AFNI extension (ecode=4).\n", shown_.c_str());
   // A signal that came after the rename finds the step done: the note is in
   // place and confirmed, and the run ends with the signal.
   if (StepSignals::pending()) {
@@ -289,9 +291,9 @@ int annotateNifti(const char* program, const std::string& prefix, const std::str
   const std::string dataset = niftiDataset(prefix);
   if (dataset.empty()) {
     pfile::report(program, prefix,
-                  prefix.ends_with(".nii")
-                      ? "no such file (nor " + pfile::escapedName(prefix) + ".gz); the Rx is not written"
-                      : std::string("no such file; the Rx is not written"),
+                  prefix.ends_with(".nii") ? "no such file (nor " + pfile::escapedName(prefix) +
+                                                 ".gz); the Rx is not written"
+                                           : std::string("no such file; the Rx is not written"),
                   out, err);
     return 1;
   }

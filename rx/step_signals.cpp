@@ -1,10 +1,11 @@
 // Recording, passing on and finally dying of SIGINT, SIGTERM and SIGHUP.
 #include "rx/step_signals.hpp"
 
-#include <csignal>
-#include <iterator>
-#include <cstdlib>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <iterator>
 
 namespace torvek {
 namespace {

@@ -3,14 +3,14 @@
 // one dataset. The dataset must come out byte-identical (or carrying exactly
 // the notes confirmed), with nothing left beside it.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/mount.h>
-#include <sys/xattr.h>
 #include <thread>
-#include <unistd.h>
 
 #include "rx/nifti_file.hpp"
 #include "support/builds.hpp"
@@ -26,8 +26,6 @@ namespace {
 
 const std::string kNote = "Rx info:\nStart:\tR20.0\tP12.5\tS7.2\nEnd:\tL20.0\tP12.5\tS7.2\n";
 const char* const kConfirmed = "Rx info is written to ";
-
-std::string text(const HeaderBuilder& h) { return h.str(); }
 
 // A NIfTI-1 header for nx*ny 16-bit voxels, vox_offset 352, and the extender.
 HeaderBuilder header1(int nx, int ny = 1, std::endian order = std::endian::native) {
@@ -47,12 +45,13 @@ HeaderBuilder header1(int nx, int ny = 1, std::endian order = std::endian::nativ
 // An extension: esize, ecode, then the text padded with zeros to 16 bytes.
 std::string extension(std::int32_t code, const std::string& data) {
   const std::size_t size = (8 + data.size() + 15) / 16 * 16;
-  return text(HeaderBuilder(size).put(0, static_cast<std::int32_t>(size)).put(4, code).put_text(8, data));
+  HeaderBuilder h(size);
+  return h.put(0, static_cast<std::int32_t>(size)).put(4, code).put_text(8, data).str();
 }
 
 // A whole .nii file: header, no extension, voxels that are not all alike.
 std::string niftiFile(int nx, int ny = 1) {
-  std::string bytes = text(header1(nx, ny));
+  std::string bytes = header1(nx, ny).str();
   for (long i = 0; i < 2L * nx * ny; ++i) bytes += static_cast<char>(i * 7 % 251);
   return bytes;
 }
@@ -70,10 +69,12 @@ struct Scene {
   explicit Scene(const std::string& dataset = "d.nii", const std::string& bytes = niftiFile(500)) {
     fs::create_directories(dir / "bin");
     fs::create_directories(ds);
-    fs::permissions(dir.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    fs::permissions(dir.path(),
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
     fs::permissions(ds, fs::perms::all);
-    mkpfile(kBuildC, dir / "P", {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20",
-                                 "ctr_A=-12.5", "ctr_S=7.25", "norm_R=1", "norm_A=0", "norm_S=0"});
+    mkpfile(kBuildC, dir / "P",
+            {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20", "ctr_A=-12.5", "ctr_S=7.25",
+             "norm_R=1", "norm_A=0", "norm_S=0"});
     if (!dataset.empty()) write_file(ds + "/" + dataset, bytes);
   }
   // A stand-in nifti_tool: `script` runs with the real one as $real.
@@ -84,11 +85,11 @@ struct Scene {
   // Runs `script` with sh in ds/, $0 being torvek-c and bin/ first on PATH.
   RunResult shell(const std::string& script, RunOptions options = {}) const {
     options.cwd = ds;
-    if (!options.env.contains("PATH")) options.env["PATH"] = dir / "bin" + ":" + std::getenv("PATH");
+    options.env["PATH"] = dir / "bin" + ":" + std::getenv("PATH");
     return run({"sh", "-c", script, kBuildC.executable}, options);
   }
-  RunResult brik(const std::string& dataset, RunOptions options = {}) const {
-    return shell("exec \"$0\" -brik '" + dataset + "' ../P", options);
+  RunResult brik(const std::string& dataset) const {
+    return shell("exec \"$0\" -brik '" + dataset + "' ../P");
   }
   std::map<std::string, std::string> files() const { return listing(ds); }
 };
@@ -107,27 +108,27 @@ void expectUnchanged(const RunResult& r, const std::map<std::string, std::string
 TEST(NiftiHead, ReadsTheVoxelLengthAndCountsTheNoteInEitherVersionAndOrder) {
   const std::string note_ext = extension(4, kNote);
   const std::string with_notes =
-      text(header1(10).put(108, 352.0f + 3 * note_ext.size()).put<std::int8_t>(348, 1)) +
-      note_ext + extension(4, kNote + "x") + extension(6, kNote);
-  const std::string v2 =
-      text(HeaderBuilder(544).put<std::int32_t>(0, 540).put_text(4, "n+2\0\r\n\032\n")
-               .put<std::int16_t>(14, 16).put<std::int64_t>(16, 1).put<std::int64_t>(24, 3)
-               .put<std::int64_t>(168, 544));
+      header1(10).put(108, 352.0f + 3 * note_ext.size()).put<std::int8_t>(348, 1).str() + note_ext +
+      extension(4, kNote + "x") + extension(6, kNote);
+  HeaderBuilder v2(544);  // 3 voxels of 16 bits
+  v2.put<std::int32_t>(0, 540).put_text(4, "n+2").put<std::int16_t>(14, 16);
+  v2.put<std::int64_t>(16, 1).put<std::int64_t>(24, 3).put<std::int64_t>(168, 544);
   const struct {
     std::string head, problem;
     std::uint64_t data_bytes;
     std::size_t notes;
   } cases[] = {
-      {text(header1(10)), "", 20, 0},
-      {text(header1(10, 3, std::endian::big)), "", 60, 0},
-      {v2, "", 6, 0},
+      {header1(10).str(), "", 20, 0},
+      {header1(10, 3, std::endian::big).str(), "", 60, 0},
+      {v2.str(), "", 6, 0},
       {with_notes, "", 20, 1},
-      {text(header1(10).put_text(344, "ni1")), "its magic is not \"n+1\" (a two-file dataset or not NIfTI)", 0, 0},
-      {text(header1(10).put(108, 300.0f)), "vox_offset lies inside the header", 0, 0},
-      {text(header1(10).put(108, -1.0f)), "vox_offset is out of range", 0, 0},
-      {text(header1(10).put<std::int16_t>(40, 0)), "dim[0] is 0", 0, 0},
-      {text(header1(10, -1)), "dim[2] is -1", 0, 0},
-      {text(header1(10)).substr(0, 300), "its header is cut short", 0, 0},
+      {header1(10).put_text(344, "ni1").str(),
+       "its magic is not \"n+1\" (a two-file dataset or not NIfTI)", 0, 0},
+      {header1(10).put(108, 300.0f).str(), "vox_offset lies inside the header", 0, 0},
+      {header1(10).put(108, -1.0f).str(), "vox_offset is out of range", 0, 0},
+      {header1(10).put<std::int16_t>(40, 0).str(), "dim[0] is 0", 0, 0},
+      {header1(10, -1).str(), "dim[2] is -1", 0, 0},
+      {header1(10).str().substr(0, 300), "its header is cut short", 0, 0},
       {std::string(400, 'x'), "it does not start with a NIfTI-1 or NIfTI-2 header", 0, 0},
   };
   for (const auto& c : cases) {
@@ -149,9 +150,10 @@ TEST(NiftiFaults, AToolThatFailsOrWritesABadFileChangesNothing) {
       {"d.nii", "exit 0", "nifti_tool wrote no new file: No such file or directory"},
       {"d.nii", "cp \"$6\" \"$4\"", "fails its check: it does not carry the note"},
       {"d.nii", "\"$real\" -add_afni_ext \"$2\" \"$@\"", "it does not carry the note"},
-      {"d.nii", "\"$real\" \"$@\" && truncate -s -2 \"$4\"", "it holds 1414 bytes where its "
-                                                           "header needs 416 + 1000"},
-      {"d.nii.gz", "\"$real\" \"$@\" && truncate -s -9 \"$4\"", "it does not decompress: unexpected end of file"},
+      {"d.nii", "\"$real\" \"$@\" && truncate -s -2 \"$4\"",
+       "it holds 1414 bytes where its header needs 416 + 1000"},
+      {"d.nii.gz", "\"$real\" \"$@\" && truncate -s -9 \"$4\"",
+       "it does not decompress: unexpected end of file"},
       {"d.nii", "", "nifti_tool: not found on PATH"},
   };
   for (const auto& c : cases) {
@@ -264,17 +266,19 @@ TEST(NiftiNames, TheRunNamesTheFileWrittenAndKeepsItsOwnerModeAndLinks) {
   fs::create_symlink("real.nii", scene.ds + "/link.nii");
   write_file(scene.ds + "/old.nii.bak", niftiFile(20));
   scene.shell("chown 1234:5678 real.nii && chmod 0640 real.nii");
-  const bool xattrs = setxattr((scene.ds + "/real.nii").c_str(), "user.origin", "scanner", 7, 0) == 0;
+  const bool xattrs =
+      setxattr((scene.ds + "/real.nii").c_str(), "user.origin", "scanner", 7, 0) == 0;
   const struct {
     std::string prefix, out, err;
   } cases[] = {
       {"scan.nii", "scan.nii.gz as an AFNI extension (ecode=4).\n", ""},
       {"link.nii", "link.nii as an AFNI extension (ecode=4).\n", ""},
-      {"gone\033[2J.nii", "", "torvek-c: gone\\033[2J.nii: no such file (nor "
-                              "gone\\033[2J.nii.gz); the Rx is not written\n"},
-      {"dir.nii/x", "", "torvek-c: dir.nii/x: no such file; the Rx is not written\n"},
-      {"old.nii.bak", "", "torvek-c: old.nii.bak: is not a single-file NIfTI dataset (.nii or "
-                          ".nii.gz); the Rx is not written\n"},
+      {"gone\033[2J.nii", "",
+       "torvek-c: gone\\033[2J.nii: no such file (nor gone\\033[2J.nii.gz); the Rx is not "
+       "written\n"},
+      {"old.nii.bak", "",
+       "old.nii.bak: is not a single-file NIfTI dataset (.nii or .nii.gz); the Rx is not "
+       "written\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.prefix);
