@@ -165,7 +165,6 @@ class NiftiStep {
 };
 
 int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
-  const bool gzip = shown_.ends_with(".nii.gz");
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(shown_.c_str(), nullptr),
                                                        &std::free);
   if (!resolved) return fail(std::string("cannot be resolved: ") + std::strerror(errno));
@@ -173,10 +172,18 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   const std::string real = resolved.get();
   const std::size_t slash = real.rfind('/');
   const std::string base = real.substr(slash + 1);
+  // The new file takes the name of the file it replaces, whose ending tells
+  // nifti_tool whether to compress.
+  const bool gzip = base.ends_with(".nii.gz");
+  if (!gzip && !base.ends_with(".nii")) {
+    return fail("is a link to " + pfile::escapedName(real) +
+                ", which is not a .nii or .nii.gz file");
+  }
   const Descriptor dir(
       ::open(slash == 0 ? "/" : real.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0)
+  if (dir.get() < 0) {
     return fail(std::string("its directory cannot be opened: ") + std::strerror(errno));
+  }
 
   // Opened for writing, so a file the caller may not change (read-only bits
   // for another user, chattr +i or +a, a read-only mount) is refused here, as

@@ -264,6 +264,7 @@ TEST(NiftiNames, TheRunNamesTheFileWrittenAndKeepsItsOwnerModeAndLinks) {
   scene.shell("gzip scan.nii");
   write_file(scene.ds + "/real.nii", niftiFile(20));
   fs::create_symlink("real.nii", scene.ds + "/link.nii");
+  fs::create_symlink("scan.nii.gz", scene.ds + "/zlink.nii");
   write_file(scene.ds + "/old.nii.bak", niftiFile(20));
   scene.shell("chown 1234:5678 real.nii && chmod 0640 real.nii");
   const bool xattrs =
@@ -273,6 +274,7 @@ TEST(NiftiNames, TheRunNamesTheFileWrittenAndKeepsItsOwnerModeAndLinks) {
   } cases[] = {
       {"scan.nii", "scan.nii.gz as an AFNI extension (ecode=4).\n", ""},
       {"link.nii", "link.nii as an AFNI extension (ecode=4).\n", ""},
+      {"zlink.nii", "zlink.nii as an AFNI extension (ecode=4).\n", ""},
       {"gone\033[2J.nii", "",
        "torvek-c: gone\\033[2J.nii: no such file (nor gone\\033[2J.nii.gz); the Rx is not "
        "written\n"},
