@@ -3,6 +3,8 @@
 #include "rx/annotate.hpp"
 
 #include "common/messages.hpp"
+#include "rx/nifti_note.hpp"
+#include "rx/step_signals.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -28,13 +30,8 @@ std::string noteText(const RxRecord& rx) {
   return "Rx info:\n" + startLine(rx) + endLine(rx);
 }
 
-std::vector<std::string> noteCommand(TargetKind kind, std::string_view prefix,
-                                     const RxRecord& rx) {
-  if (kind == TargetKind::nifti) {
-    return {"nifti_tool", "-add_afni_ext", noteText(rx), "-overwrite", "-infile",
-            datasetName(kind, prefix)};
-  }
-  return {"3dNotes", "-a", noteText(rx), datasetName(kind, prefix)};
+std::vector<std::string> afniCommand(std::string_view prefix, const RxRecord& rx) {
+  return {"3dNotes", "-a", noteText(rx), datasetName(TargetKind::afni, prefix)};
 }
 
 namespace {
@@ -83,10 +80,17 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
       ::posix_spawnp(&pid, args[0], nullptr, attributes.get(), args.data(), environ);
   if (error != 0) return {ToolEnd::How::not_started, error};
 
+  // A signal that would end the run reaches the tool too, and the run waits
+  // for the tool's end before it cleans up after it.
+  toolRunning(pid);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return {ToolEnd::How::wait_failed, errno};
+    if (errno != EINTR) {
+      toolRunning(0);
+      return {ToolEnd::How::wait_failed, errno};
+    }
   }
+  toolRunning(0);
   if (WIFSIGNALED(status)) return {ToolEnd::How::signaled, WTERMSIG(status)};
   return {ToolEnd::How::exited, WEXITSTATUS(status)};
 }
@@ -125,9 +129,9 @@ std::optional<const char*> undefinedRx(RxOutcome outcome) {
   return "the Rx could not be computed";
 }
 
-void fail(const Layout& layout, std::FILE* out, std::FILE* err, const std::string& message) {
-  std::fflush(out);
-  std::fprintf(err, "%s: %s\n", layout.program, message.c_str());
+void fail(const Layout& layout, const std::string& dataset, std::FILE* out, std::FILE* err,
+          const std::string& message) {
+  pfile::report(layout.program, dataset, message, out, err);
 }
 
 }  // namespace
@@ -138,15 +142,15 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
   const TargetKind kind = targetKind(name);
   const std::string dataset = datasetName(kind, name);
   if (const auto why = undefinedRx(outcome)) {
-    fail(layout, out, err, "the Rx is not written to " + dataset + ": " + *why);
+    fail(layout, dataset, out, err, std::string("the Rx is not written: ") + *why);
     return 1;
   }
-  const std::vector<std::string> argv = noteCommand(kind, name, rx);
+  const std::string tool = kind == TargetKind::nifti ? "nifti_tool" : "3dNotes";
   if (name.starts_with('-')) {
-    fail(layout, out, err,
-         "the Rx is not written to " + dataset + ": " + argv[0] +
+    fail(layout, dataset, out, err,
+         "the Rx is not written: " + tool +
              " would read a prefix beginning with '-' as an option; write ./" +
-             std::string(name) + " instead");
+             pfile::escapedName(name) + " instead");
     return 1;
   }
 
@@ -154,22 +158,20 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
   // A report that did not reach its file is lost; a note written now would
   // be written again by the rerun that recovers the report.
   if (pfile::flushError(out) != 0) {
-    fail(layout, out, err,
-         "the Rx is not written to " + dataset + ": its report did not reach standard output");
-    return 1;
-  }
-  std::fflush(err);
-  const std::string failure = describeToolEnd(argv[0], runner(argv));
-  if (!failure.empty()) {
-    fail(layout, out, err, failure + "; the Rx is not written to " + dataset);
+    fail(layout, dataset, out, err,
+         "the Rx is not written: its report did not reach standard output");
     return 1;
   }
   if (kind == TargetKind::nifti) {
-    std::fprintf(out, "Rx info is written to %s as an AFNI extension (ecode=4).\n",
-                 dataset.c_str());
-  } else {
-    std::fprintf(out, "Rx info is written to %s.BRIK header.\n", dataset.c_str());
+    return annotateNifti(layout.program, dataset, noteText(rx), out, err, runner);
   }
+  std::fflush(err);
+  const std::string failure = describeToolEnd(tool, runner(afniCommand(name, rx)));
+  if (!failure.empty()) {
+    fail(layout, dataset, out, err, failure + "; the Rx is not written");
+    return 1;
+  }
+  std::fprintf(out, "Rx info is written to %s.BRIK header.\n", dataset.c_str());
   return 0;
 }
 

@@ -1,7 +1,8 @@
 // Dataset annotation: with -brik, torvek stores the Rx as a note in the scan's
 // AFNI dataset (through AFNI's 3dNotes) or NIfTI file (through nifti_tool,
 // as an AFNI extension). The tool is started without a shell, from an
-// argument vector, and how it ended decides whether the run confirms.
+// argument vector, and how it ended decides whether the run confirms. Every
+// message names the dataset through pfile::report.
 #pragma once
 
 #include <cstdio>
@@ -28,10 +29,9 @@ std::string datasetName(TargetKind kind, std::string_view prefix);
 // Start and End lines, each with its newline.
 std::string noteText(const RxRecord& rx);
 
-// The tool's argument vector, argv[0] first. The prefix is one element, byte
-// for byte (for AFNI with "+orig" appended): nothing in it is interpreted.
-std::vector<std::string> noteCommand(TargetKind kind, std::string_view prefix,
-                                     const RxRecord& rx);
+// 3dNotes's argument vector, argv[0] first. The prefix is one element, byte
+// for byte, with "+orig" appended: nothing in it is interpreted.
+std::vector<std::string> afniCommand(std::string_view prefix, const RxRecord& rx);
 
 // How a started tool ended, or why it could not be started.
 struct ToolEnd {
@@ -45,7 +45,8 @@ struct ToolEnd {
 // the child, which starts with every signal at its default disposition and
 // none blocked. SIGCHLD is set back to its default first, since an inherited
 // "ignore" would reap the child before it could be awaited. Waits for it
-// (retrying after interruptions). Never throws for a tool that fails; the
+// (retrying after interruptions); a signal caught by StepSignals meanwhile is
+// passed on to it. Never throws for a tool that fails; the
 // result says how it ended.
 ToolEnd runTool(const std::vector<std::string>& argv);
 
@@ -56,8 +57,8 @@ std::string describeToolEnd(const std::string& tool, const ToolEnd& end);
 
 using ToolRunner = std::function<ToolEnd(const std::vector<std::string>&)>;
 
-// Writes the note for `rx` into the dataset named by `prefix`, then prints the
-// confirmation line on `out`. Nothing is started, and the run is reported as
+// Writes the note for `rx` into the dataset named by `prefix` (a NIfTI one
+// through annotateNifti), then prints the confirmation line on `out`. Nothing is started, and the run is reported as
 // failed, when the Rx is not fully defined and finite (any outcome but ok),
 // when the prefix begins with '-' (either tool would read it as an option),
 // or when the report did not reach `out`: a rerun after a lost report must not

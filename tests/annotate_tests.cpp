@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/messages.hpp"
 #include "rx/annotate.hpp"
 #include "support/builds.hpp"
 #include "support/capture.hpp"
@@ -86,12 +87,8 @@ TEST(AnnotateDecisions, KindAndArgumentVectors) {
   EXPECT_EQ(targetKind("dir.nii/anat"), TargetKind::nifti);
   EXPECT_EQ(targetKind("x.ni"), TargetKind::afni);
 
-  EXPECT_EQ(noteCommand(TargetKind::afni, "a b;$(touch x)", kRx),
+  EXPECT_EQ(afniCommand("a b;$(touch x)", kRx),
             (std::vector<std::string>{"3dNotes", "-a", kNote, "a b;$(touch x)+orig"}));
-  const std::string long_nifti = std::string(2000, 'd') + "/it's.nii";
-  EXPECT_EQ(noteCommand(TargetKind::nifti, long_nifti, kRx),
-            (std::vector<std::string>{"nifti_tool", "-add_afni_ext", kNote, "-overwrite",
-                                      "-infile", long_nifti}));
 }
 
 TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
@@ -102,14 +99,16 @@ TEST(AnnotateDecisions, NothingStartsForAnUndefinedRxOrAPrefixLikeAnOption) {
     EXPECT_EQ(a.status, 1);
     EXPECT_TRUE(a.calls.empty());
     EXPECT_EQ(a.out, "");
-    EXPECT_EQ(a.err.rfind("torvek-b: the Rx is not written to anat+orig: ", 0), 0u) << a.err;
+    EXPECT_EQ(a.err.rfind("torvek-b: anat+orig: the Rx is not written: ", 0), 0u) << a.err;
   }
-  for (const char* prefix : {"-x", "-out.nii", "-"}) {
+  for (const char* prefix : {"-x", "-out.nii", "-", "-\033[2J"}) {
     const Annotation a = annotateWith(RxOutcome::ok, prefix);
     EXPECT_EQ(a.status, 1);
     EXPECT_TRUE(a.calls.empty());
     EXPECT_EQ(a.out, "");
-    EXPECT_NE(a.err.find("write ./" + std::string(prefix) + " instead"), std::string::npos) << a.err;
+    const std::string shown = pfile::escapedName(prefix);
+    EXPECT_NE(a.err.find("write ./" + shown + " instead"), std::string::npos) << a.err;
+    EXPECT_EQ(a.err.find('\033'), std::string::npos) << a.err;
   }
 }
 
@@ -238,16 +237,13 @@ TEST(AnnotateFailure, AMissingFailingOrKilledToolIsAFailedRun) {
     std::string prefix, err;
   } cases[] = {
       {{{"PATH", scene.dir / "work"}}, "anat",
-       "torvek-b: 3dNotes: not found on PATH; the Rx is not written to anat+orig\n"},
-      {{{"PATH", scene.dir / "work"}}, "anat.nii",
-       "torvek-b: nifti_tool: not found on PATH; the Rx is not written to anat.nii\n"},
+       "torvek-b: anat+orig: 3dNotes: not found on PATH; the Rx is not written\n"},
       {{{"FAKE_TOOL_EXIT", "1"}}, "anat",
-       "torvek-b: 3dNotes exited with status 1; the Rx is not written to anat+orig\n"},
-      // The real nifti_tool, on a file that is not there; its own message comes first.
+       "torvek-b: anat+orig: 3dNotes exited with status 1; the Rx is not written\n"},
       {{}, "missing.nii",
-       "torvek-b: nifti_tool exited with status 1; the Rx is not written to missing.nii\n"},
+       "torvek-b: missing.nii: no such file (nor missing.nii.gz); the Rx is not written\n"},
       {{{"FAKE_TOOL_SIGNAL", "KILL"}}, "anat",
-       "torvek-b: 3dNotes killed by signal 9; the Rx is not written to anat+orig\n"},
+       "torvek-b: anat+orig: 3dNotes killed by signal 9; the Rx is not written\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);
@@ -283,7 +279,7 @@ TEST(AnnotateFailure, AnUndefinedRxStartsNoTool) {
       EXPECT_EQ(r.exit_code, 1);
       EXPECT_TRUE(c.scene.calls().empty());
       EXPECT_NE(r.err.find(std::string("torvek-") + build.layout +
-                           ": the Rx is not written to anat+orig: " + c.why),
+                           ": anat+orig: the Rx is not written: " + c.why),
                 std::string::npos)
           << r.err;
       EXPECT_EQ(r.out.find("Rx info is written"), std::string::npos);
@@ -329,7 +325,7 @@ TEST(AnnotateFailure, ALostReportStartsNoTool) {
     const RunResult r = scene.shell(kBuildB, std::string("exec \"$0\" -brik anat P ") + redirect);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(scene.calls().empty());
-    EXPECT_TRUE(r.err.starts_with("torvek-b: the Rx is not written to anat+orig: its report did "
+    EXPECT_TRUE(r.err.starts_with("torvek-b: anat+orig: the Rx is not written: its report did "
                                   "not reach standard output\ntorvek-b: standard output: "))
         << r.err;
   }

@@ -1,0 +1,37 @@
+// The note in a NIfTI dataset, written so that the dataset is never damaged:
+// nifti_tool writes a new file in a private hidden directory beside the
+// dataset, the new file is read back (the note is there, the voxel data are
+// whole) and only then renamed over the dataset. Runs on one dataset take
+// turns (an exclusive lock on it for the whole step), and SIGINT, SIGTERM
+// and SIGHUP end the run only after the tool has ended and the new file is
+// gone.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rx/annotate.hpp"
+
+namespace torvek {
+
+// The file that `-brik prefix` names: `prefix` itself when it exists, else,
+// for a prefix ending in ".nii", `prefix.gz` when that exists (the file
+// nifti_tool itself would pick). Empty when neither exists.
+std::string niftiDataset(const std::string& prefix);
+
+// nifti_tool's argument vector: `note` added to `dataset`, the result written
+// to the new file `new_file`.
+std::vector<std::string> niftiCommand(const std::string& note, const std::string& new_file,
+                                      const std::string& dataset);
+
+// Adds `note` to the dataset named by `prefix` as an AFNI extension and
+// prints the confirmation on `out`, naming the file written. Every failure
+// leaves the dataset as it was, removes the new file, says on `err` what
+// failed, and returns 1. A signal of the three ends the run (after the
+// cleanup and a message) instead of returning.
+int annotateNifti(const char* program, const std::string& prefix, const std::string& note,
+                  std::FILE* out, std::FILE* err, const ToolRunner& runner);
+
+}  // namespace torvek

@@ -1,0 +1,300 @@
+// torvek -brik on NIfTI files: the header reader, then real runs in which the
+// tool fails, the file system refuses, a signal comes, or six runs meet on
+// one dataset. The dataset must come out byte-identical (or carrying exactly
+// the notes confirmed), with nothing left beside it.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "rx/nifti_file.hpp"
+#include "support/builds.hpp"
+#include "support/files.hpp"
+#include "support/header_builder.hpp"
+#include "support/run.hpp"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+using torvek::nifti::parseHead;
+
+namespace {
+
+const std::string kNote = "Rx info:\nStart:\tR20.0\tP12.5\tS7.2\nEnd:\tL20.0\tP12.5\tS7.2\n";
+const char* const kConfirmed = "Rx info is written to ";
+
+// A NIfTI-1 header for nx*ny 16-bit voxels, vox_offset 352, and the extender.
+HeaderBuilder header1(int nx, int ny = 1, std::endian order = std::endian::native) {
+  HeaderBuilder h(352);
+  const auto put = [&](std::size_t at, auto v) {
+    order == std::endian::native ? h.put(at, v) : h.put_swapped(at, v);
+  };
+  put(0, std::int32_t{348});
+  for (const auto& [at, v] :
+       std::initializer_list<std::pair<int, int>>{{40, 2}, {42, nx}, {44, ny}, {70, 4}, {72, 16}}) {
+    put(static_cast<std::size_t>(at), static_cast<std::int16_t>(v));
+  }
+  put(108, 352.0f);
+  return h.put_text(344, "n+1");
+}
+
+// An extension: esize, ecode, then the text padded with zeros to 16 bytes.
+std::string extension(std::int32_t code, const std::string& data) {
+  const std::size_t size = (8 + data.size() + 15) / 16 * 16;
+  HeaderBuilder h(size);
+  return h.put(0, static_cast<std::int32_t>(size)).put(4, code).put_text(8, data).str();
+}
+
+// A whole .nii file: header, no extension, voxels that are not all alike.
+std::string niftiFile(int nx, int ny = 1) {
+  std::string bytes = header1(nx, ny).str();
+  for (long i = 0; i < 2L * nx * ny; ++i) bytes += static_cast<char>(i * 7 % 251);
+  return bytes;
+}
+
+std::string niftiTool() {
+  const RunResult r = run({"sh", "-c", "command -v nifti_tool"});
+  return r.exit_code == 0 ? r.out.substr(0, r.out.size() - 1) : "";
+}
+
+// A directory that anyone may enter, holding the Pfile "P", a bin/ for a
+// stand-in nifti_tool, and the dataset directory ds/ (writable by all).
+struct Scene {
+  TempDir dir;
+  std::string ds = dir / "ds";
+  explicit Scene(const std::string& dataset = "d.nii", const std::string& bytes = niftiFile(500)) {
+    fs::create_directories(dir / "bin");
+    fs::create_directories(ds);
+    fs::permissions(dir.path(),
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    fs::permissions(ds, fs::perms::all);
+    mkpfile(kBuildC, dir / "P",
+            {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20", "ctr_A=-12.5", "ctr_S=7.25",
+             "norm_R=1", "norm_A=0", "norm_S=0"});
+    if (!dataset.empty()) write_file(ds + "/" + dataset, bytes);
+  }
+  // A stand-in nifti_tool: `script` runs with the real one as $real.
+  void fakeTool(const std::string& script) const {
+    write_file(dir / "bin/nifti_tool", "#!/bin/sh\nreal=" + niftiTool() + "\n" + script + "\n");
+    fs::permissions(dir / "bin/nifti_tool", fs::perms::all);
+  }
+  // Runs `script` with sh in ds/, $0 being torvek-c and bin/ first on PATH.
+  RunResult shell(const std::string& script, RunOptions options = {}) const {
+    options.cwd = ds;
+    options.env["PATH"] = dir / "bin" + ":" + std::getenv("PATH");
+    return run({"sh", "-c", script, kBuildC.executable}, options);
+  }
+  RunResult brik(const std::string& dataset) const {
+    return shell("exec \"$0\" -brik '" + dataset + "' ../P");
+  }
+  std::map<std::string, std::string> files() const { return listing(ds); }
+};
+
+// The run failed, said so with `why`, and left ds/ exactly as it was.
+void expectUnchanged(const RunResult& r, const std::map<std::string, std::string>& before,
+                     const Scene& scene, const std::string& why, int status = 1) {
+  EXPECT_EQ(r.exit_code, status);
+  EXPECT_EQ(r.out.find(kConfirmed), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find(why + "; the dataset is unchanged\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(scene.files() == before) << "ds/ changed; stderr: " << r.err;
+}
+
+}  // namespace
+
+TEST(NiftiHead, ReadsTheVoxelLengthAndCountsTheNoteInEitherVersionAndOrder) {
+  const std::string note_ext = extension(4, kNote);
+  const std::string with_notes =
+      header1(10).put(108, 352.0f + 3 * note_ext.size()).put<std::int8_t>(348, 1).str() + note_ext +
+      extension(4, kNote + "x") + extension(6, kNote);
+  HeaderBuilder v2(544);  // 3 voxels of 16 bits
+  v2.put<std::int32_t>(0, 540).put_text(4, "n+2").put<std::int16_t>(14, 16);
+  v2.put<std::int64_t>(16, 1).put<std::int64_t>(24, 3).put<std::int64_t>(168, 544);
+  const struct {
+    std::string head, problem;
+    std::uint64_t data_bytes;
+    std::size_t notes;
+  } cases[] = {
+      {header1(10).str(), "", 20, 0},
+      {header1(10, 3, std::endian::big).str(), "", 60, 0},
+      {v2.str(), "", 6, 0},
+      {with_notes, "", 20, 1},
+      {header1(10).put_text(344, "ni1").str(),
+       "its magic is not \"n+1\" (a two-file dataset or not NIfTI)", 0, 0},
+      {header1(10).put(108, 300.0f).str(), "vox_offset lies inside the header", 0, 0},
+      {header1(10).put(108, -1.0f).str(), "vox_offset is out of range", 0, 0},
+      {header1(10).put<std::int16_t>(40, 0).str(), "dim[0] is 0", 0, 0},
+      {header1(10, -1).str(), "dim[2] is -1", 0, 0},
+      {header1(10).str().substr(0, 300), "its header is cut short", 0, 0},
+      {std::string(400, 'x'), "it does not start with a NIfTI-1 or NIfTI-2 header", 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.problem);
+    const auto got = parseHead(std::as_bytes(std::span(c.head)), kNote);
+    EXPECT_EQ(got.problem, c.problem);
+    EXPECT_EQ(got.data_bytes, c.problem.empty() ? c.data_bytes : got.data_bytes);
+    EXPECT_EQ(got.notes, c.notes);
+  }
+}
+
+TEST(NiftiFaults, AToolThatFailsOrWritesABadFileChangesNothing) {
+  ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
+  const struct {
+    std::string dataset, script, why;
+  } cases[] = {
+      {"d.nii", "\"$real\" \"$@\"; exit 1", "d.nii: nifti_tool exited with status 1"},
+      {"d.nii", "\"$real\" \"$@\"; kill -s KILL $$", "nifti_tool killed by signal 9"},
+      {"d.nii", "exit 0", "nifti_tool wrote no new file: No such file or directory"},
+      {"d.nii", "cp \"$6\" \"$4\"", "fails its check: it does not carry the note"},
+      {"d.nii", "\"$real\" -add_afni_ext \"$2\" \"$@\"", "it does not carry the note"},
+      {"d.nii", "\"$real\" \"$@\" && truncate -s -2 \"$4\"",
+       "it holds 1414 bytes where its header needs 416 + 1000"},
+      {"d.nii.gz", "\"$real\" \"$@\" && truncate -s -9 \"$4\"",
+       "it does not decompress: unexpected end of file"},
+      {"d.nii", "", "nifti_tool: not found on PATH"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    const Scene scene;
+    if (c.dataset.ends_with(".gz")) scene.shell("gzip d.nii");
+    if (!c.script.empty()) scene.fakeTool(c.script);
+    const auto before = scene.files();
+    expectUnchanged(scene.shell((c.script.empty() ? "PATH=/none " : "") +
+                                std::string("exec \"$0\" -brik ") + c.dataset + " ../P"),
+                    before, scene, c.why);
+  }
+}
+
+TEST(NiftiFaults, ASizeLimitOrAFileThatMayNotBeChangedChangesNothing) {
+  ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
+  const std::string nobody = "exec setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  const struct {
+    std::string setup, run, why;
+    long limit;
+  } cases[] = {
+      {"", "exec \"$0\" -brik d.nii ../P", "nifti_tool killed by signal 25", 300 * 1024},
+      {"chmod 0444 d.nii", nobody + "\"$0\" -brik d.nii ../P",
+       "cannot be opened for writing: Permission denied", -1},
+      {"chmod 0555 .", nobody + "\"$0\" -brik d.nii ../P",
+       "no temporary directory can be made beside it: Permission denied", -1},
+      {"chattr +i d.nii", "exec \"$0\" -brik d.nii ../P",
+       "cannot be opened for writing: Operation not permitted", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setup);
+    const Scene scene("d.nii", niftiFile(200, 1000));  // 400 KB of voxels
+    fs::permissions(scene.ds + "/d.nii", fs::perms::others_write, fs::perm_options::add);
+    if (scene.shell(c.setup).exit_code != 0) {
+      std::cout << "skipped (" << c.setup << " refused here)\n";
+      continue;
+    }
+    const auto before = scene.files();
+    expectUnchanged(scene.shell(c.run, {.file_size_limit = c.limit}), before, scene, c.why);
+    scene.shell("chattr -i d.nii 2>/dev/null; chmod 0777 .");
+  }
+}
+
+TEST(NiftiFaults, AFullOrReadOnlyFileSystemChangesNothing) {
+  ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
+  for (const bool read_only : {false, true}) {
+    const Scene scene("", "");
+    if (mount("tmpfs", scene.ds.c_str(), "tmpfs", 0, "size=2m,mode=0777") != 0) {
+      GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
+    write_file(scene.ds + "/d.nii", niftiFile(500, 1000));  // 1 MB of voxels
+    write_file(scene.ds + "/filler", std::string(read_only ? 0 : 200000, 'f'));
+    if (read_only) mount(nullptr, scene.ds.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+    const auto before = scene.files();
+    expectUnchanged(scene.brik("d.nii"), before, scene,
+                    read_only ? "cannot be opened for writing: Read-only file system"
+                              : "where its header needs 416 + 1000000");
+    umount(scene.ds.c_str());
+  }
+}
+
+TEST(NiftiSignals, ASignalMidStepEndsTheRunAndChangesNothing) {
+  const struct {
+    std::string trap, signal;
+    int status;
+    std::string why;
+  } cases[] = {
+      {"", "INT", 128 + SIGINT, "interrupted by signal 2"},
+      {"", "TERM", 128 + SIGTERM, "interrupted by signal 15"},
+      {"", "HUP", 128 + SIGHUP, "interrupted by signal 1"},
+      // Ignored at the start, the signal stays ignored by torvek; the tool still ends.
+      {"trap \"\" INT; exec ", "INT", 1, "nifti_tool killed by signal 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.trap + c.signal);
+    const Scene scene;
+    scene.fakeTool("head -c 1000 \"$6\" > \"$4\"; sleep 20");
+    const auto before = scene.files();
+    const RunResult r = scene.shell("timeout --preserve-status -s " + c.signal + " 0.5 sh -c '" +
+                                    c.trap + "\"$0\" -brik d.nii ../P' \"$0\"");
+    expectUnchanged(r, before, scene, c.why, c.status);
+  }
+}
+
+TEST(NiftiParallel, SixRunsAtOnceLeaveSixNotesEachConfirmedOnce) {
+  ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
+  for (int trial = 0; trial < 4; ++trial) {
+    const Scene scene;
+    const std::string voxels = niftiFile(500).substr(352);
+    std::vector<RunResult> results(6);
+    std::vector<std::thread> runs;
+    for (auto& result : results) runs.emplace_back([&] { result = scene.brik("d.nii"); });
+    for (auto& each : runs) each.join();
+    for (const RunResult& r : results) {
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_EQ(r.out.find(kConfirmed), r.out.rfind(kConfirmed));
+    }
+    const std::string after = read_file(scene.ds + "/d.nii");
+    EXPECT_EQ(parseHead(std::as_bytes(std::span(after)), kNote).notes, 6u);
+    EXPECT_TRUE(after.ends_with(voxels));
+    EXPECT_EQ(scene.files().size(), 1u);
+  }
+}
+
+TEST(NiftiNames, TheRunNamesTheFileWrittenAndKeepsItsOwnerModeAndLinks) {
+  ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
+  const Scene scene("scan.nii");
+  scene.shell("gzip scan.nii");
+  write_file(scene.ds + "/real.nii", niftiFile(20));
+  fs::create_symlink("real.nii", scene.ds + "/link.nii");
+  fs::create_symlink("scan.nii.gz", scene.ds + "/zlink.nii");
+  write_file(scene.ds + "/old.nii.bak", niftiFile(20));
+  scene.shell("chown 1234:5678 real.nii && chmod 0640 real.nii");
+  const bool xattrs =
+      setxattr((scene.ds + "/real.nii").c_str(), "user.origin", "scanner", 7, 0) == 0;
+  const struct {
+    std::string prefix, out, err;
+  } cases[] = {
+      {"scan.nii", "scan.nii.gz as an AFNI extension (ecode=4).\n", ""},
+      {"link.nii", "link.nii as an AFNI extension (ecode=4).\n", ""},
+      {"zlink.nii", "zlink.nii as an AFNI extension (ecode=4).\n", ""},
+      {"gone\033[2J.nii", "",
+       "torvek-c: gone\\033[2J.nii: no such file (nor gone\\033[2J.nii.gz); the Rx is not "
+       "written\n"},
+      {"old.nii.bak", "",
+       "old.nii.bak: is not a single-file NIfTI dataset (.nii or .nii.gz); the Rx is not "
+       "written\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prefix);
+    const RunResult r = scene.brik(c.prefix);
+    EXPECT_EQ(r.exit_code, c.out.empty() ? 1 : 0) << r.err;
+    EXPECT_TRUE(c.out.empty() || r.out.ends_with(kConfirmed + c.out)) << r.out;
+    EXPECT_TRUE(r.err.ends_with(c.err)) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(scene.ds + "/scan.nii"));
+  EXPECT_TRUE(fs::is_symlink(scene.ds + "/link.nii"));
+  const std::string real = read_file(scene.ds + "/real.nii");
+  EXPECT_EQ(parseHead(std::as_bytes(std::span(real)), kNote).notes, 1u);
+  EXPECT_EQ(scene.shell("stat -c '%u:%g %a' real.nii").out, "1234:5678 640\n");
+  char origin[8] = {};
+  if (xattrs) getxattr((scene.ds + "/real.nii").c_str(), "user.origin", origin, 7);
+  EXPECT_STREQ(origin, xattrs ? "scanner" : "");
+}
