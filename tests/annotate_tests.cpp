@@ -387,7 +387,7 @@ TEST(AnnotateGuards, TheRevisionAndTheNormalsLengthDecideWhetherANoteIsWritten) 
                                               : "the slab normal is not of unit length";
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, std::string(c.build.program) + ": " + pfile + ": " + c.why + "\n" +
-                         c.build.program + ": the Rx is not written to anat+orig: " + note + "\n");
+                         c.build.program + ": anat+orig: the Rx is not written: " + note + "\n");
     EXPECT_TRUE(scene.calls().empty());
   }
 }
