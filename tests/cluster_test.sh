@@ -64,7 +64,7 @@ job=""
 step_pids() {
   local ids
   [ -n "$job" ] || return 0
-  ids=$(scontrol -o show job "$job" 2>/dev/null | grep -o '^JobId=[0-9]*' | cut -d= -f2 | paste -sd '|')
+  ids=$(timeout 5 scontrol -o show job "$job" 2>/dev/null | grep -o '^JobId=[0-9]*' | cut -d= -f2 | paste -sd '|')
   [ -z "$ids" ] || grep -lsaE "^slurmstepd: \[($ids)\." /proc/[0-9]*/cmdline | cut -d/ -f3
 }
 cleanup() {
@@ -74,6 +74,14 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP PIPE
+wait_for() {  # SECONDS COMMAND...: until COMMAND succeeds, at most SECONDS
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
 
 # --- the study --------------------------------------------------------------
 study=$tmp/study
@@ -170,10 +178,13 @@ cmp -s "$tmp/archive/P12345.7" P12345.7.hdr && [ ! -L P12345.7.hdr ] && [ -f E01
 [ "$(ls -A "$tmp/archive")" = P12345.7 ] || fail "the archive recipe wrote into the archive: $(ls -A "$tmp/archive")"
 
 # --- Slurm --------------------------------------------------------------------
-free_port() {  # a TCP port on 127.0.0.1 that nothing listens on, other than $1
-  local port
+# Ports below the kernel's range for outgoing connections, which nothing
+# listens on.
+free_port() {  # [TAKEN]
+  local low port
+  read -r low _ </proc/sys/net/ipv4/ip_local_port_range
   for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 20000))
+    port=$((10000 + RANDOM % (low - 10000)))
     [ "$port" != "${1:-}" ] && ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
   done
   echo "$port"
@@ -227,13 +238,16 @@ slurmctld -D -f "$SLURM_CONF" >"$tmp/log/slurmctld.out" 2>&1 &
 daemons+=($!)
 slurmd -D -f "$SLURM_CONF" -N "$node" >"$tmp/log/slurmd.out" 2>&1 &
 daemons+=($!)
-for _ in $(seq 300); do
-  [ "$(sinfo -h -n "$node" -o %t 2>/dev/null)" = idle ] && break
-  sleep 0.1
-done
-if [ "$(sinfo -h -n "$node" -o %t 2>&1)" != idle ]; then
+# Each client call waits about 10 s for a controller that is not there.
+node_state() { timeout 5 sinfo -h -n "$node" -o %t 2>&1; }
+up_or_dead() {
+  local pid
+  for pid in "${daemons[@]}"; do kill -0 "$pid" 2>/dev/null || return 0; done
+  [ "$(node_state)" = idle ]
+}
+if ! wait_for 30 up_or_dead || [ "$(node_state)" != idle ]; then
   tail -n 5 "$tmp"/log/*.out >&2
-  fail "the Slurm node did not come up in 30 s: $(sinfo -h -n "$node" -o %t 2>&1)"
+  fail "the Slurm node did not come up"
   exit 1
 fi
 echo "Slurm up after $((SECONDS - started)) s"
@@ -246,10 +260,8 @@ submitted=$(cat submitted)
 job=${submitted#Submitted batch job }
 [[ $job =~ ^[0-9]+$ ]] || { fail "sbatch answered: $submitted"; exit 1; }
 records() { grep -s "ArrayJobId=$job " "$tmp/jobcomp.txt"; }
-for _ in $(seq 600); do
-  [ "$(records | wc -l)" -ge 102 ] && break
-  sleep 0.1
-done
+all_recorded() { [ "$(records | wc -l)" -ge 102 ]; }
+wait_for 60 all_recorded
 echo "job array ended after $((SECONDS - started)) s"
 [ "$(records | wc -l)" -eq 102 ] || fail "Slurm recorded $(records | wc -l) of 102 tasks"
 [ "$(records | grep -c ' JobState=COMPLETED ')" -eq 100 ] ||
@@ -279,11 +291,8 @@ done <<<"$recipes"
 
 # The step daemons end on their own soon after their task; slurmd must
 # outlive them, so that they can report to it.
-for _ in $(seq 200); do
-  [ -z "$(step_pids)" ] && break
-  sleep 0.1
-done
-[ -z "$(step_pids)" ] || fail "step daemons still running 20 s after the job: $(step_pids)"
+no_steps() { [ -z "$(step_pids)" ]; }
+wait_for 20 no_steps || fail "step daemons still running 20 s after the job: $(step_pids)"
 cleanup
 trap - EXIT
 [ "$(system_places)" = "$places_before" ] || fail "files changed where Debian's munge and slurm keep theirs"
