@@ -4,7 +4,8 @@
 # as root, only the missing package is installed, after one update; through
 # sudo when not root; without root and sudo, the missing package and the
 # command that installs it are named, nothing runs, and the status is 1; a
-# failing apt-get fails the script.
+# failing apt-get fails the script; moreutils' parallel does not pass for GNU
+# parallel.
 #   install_deps_test.sh SOURCE_DIR
 set -uo pipefail
 script=$1/scripts/install-deps
@@ -62,6 +63,13 @@ grep -q apt-get "$log" && fail "no root, no sudo: apt-get ran: $calls"
 [[ $err == *"apt-get update && apt-get install -y --no-install-recommends cmake"* ]] ||
   fail "no root, no sudo: no install command in '$err'"
 [[ $out$err == *"missing: cmake"* ]] || fail "no root, no sudo: the missing package is not named"
+
+# moreutils' parallel is not GNU parallel.
+stub parallel 'echo "parallel [OPTIONS] command -- arguments"'
+run -- parallel
+[[ $calls == *"install -y --no-install-recommends parallel"* ]] ||
+  fail "moreutils' parallel taken for GNU parallel: calls '$calls'"
+rm "$tmp/stubs/parallel"
 
 run APT_STATUS=100 -- cmake
 [ "$status" -ne 0 ] || fail "a failing apt-get left status 0"
