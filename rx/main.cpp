@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/messages.hpp"
+#include "common/standard_options.hpp"
 #include "rx/annotate.hpp"
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
@@ -26,8 +27,23 @@ int outputStatus(const torvek::Layout& layout) {
 int main(int argc, char** argv) {
   const torvek::Layout& layout = torvek::TORVEK_LAYOUT;
   if (!pfile::openStandardDescriptors()) return 1;
+  switch (pfile::standardOption(argc, argv)) {
+    case pfile::StandardOption::help:
+      torvek::instructions(argv[0], stdout);
+      return outputStatus(layout);
+    case pfile::StandardOption::version:
+      pfile::printVersion(layout.program, stdout);
+      return outputStatus(layout);
+    case pfile::StandardOption::none:
+      break;
+  }
   const auto settings = torvek::parsearg(argc, argv, stdout);
-  if (!settings) return outputStatus(layout);
+  if (!settings) {
+    // A usage error is a failed run, so that a batch does not count it a
+    // success; a usage text that could not be written is said as well.
+    outputStatus(layout);
+    return 2;
+  }
 
   torvek::RxRecord rx;
   const torvek::RxOutcome outcome = torvek::readrx(layout, rx, settings->pfile, stdout, stderr);

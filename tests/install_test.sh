@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what lands there:
-# exactly the four tools in bin/ and their pages in share/man/man1/ (torvek's
+# exactly the five tools in bin/ and their pages in share/man/man1/ (torvek's
 # under each build's name too); the installed torvek-b and melvane run; every
 # page passes mandoc's lint and renders with groff's warnings all on, without
 # a word on standard error; `man torvek-b` opens the torvek page.
@@ -24,9 +24,9 @@ fi
 
 # Nothing but the tools and their pages: no test or helper program.
 listing() { (cd "$1" 2>/dev/null && ls -A | tr '\n' ' '); }
-[ "$(listing "$prefix/bin")" = "melvane torvek-a torvek-b torvek-c " ] ||
+[ "$(listing "$prefix/bin")" = "melvane torvek-a torvek-b torvek-c torvek-rev20 " ] ||
   fail "bin/ holds: $(listing "$prefix/bin")"
-[ "$(listing "$prefix/share/man/man1")" = "melvane.1 torvek-a.1 torvek-b.1 torvek-c.1 torvek.1 " ] ||
+[ "$(listing "$prefix/share/man/man1")" = "melvane.1 torvek-a.1 torvek-b.1 torvek-c.1 torvek-rev20.1 torvek.1 " ] ||
   fail "share/man/man1/ holds: $(listing "$prefix/share/man/man1")"
 [ "$(listing "$prefix")" = "bin share " ] || fail "the prefix holds: $(listing "$prefix")"
 
@@ -84,7 +84,7 @@ else
   show() { MANPATH="$prefix/share/man" MANWIDTH=80 man "$1" 2>&1; }
   show torvek >"$tmp/torvek.man"
   grep -q "torvek-b" "$tmp/torvek.man" || fail "man torvek: $(head -3 "$tmp/torvek.man")"
-  for name in torvek-a torvek-b torvek-c; do
+  for name in torvek-a torvek-b torvek-c torvek-rev20; do
     show "$name" | cmp -s - "$tmp/torvek.man" || fail "man $name does not show the torvek page"
   done
   for program in "$prefix"/bin/*; do
