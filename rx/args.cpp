@@ -12,7 +12,7 @@ void instructions(const char* program, std::FILE* out) {
   std::fputs("         -brik prefix  prefix of the dataset to whose header the Rx will be written.\n",
              out);
   std::fputs("         (Assumes NIFTI if prefix contains '.nii', default AFNI briks!)\n", out);
-  std::fputs("This is version 1.0 <maintainers@torvek-melvane.invalid>.\n", out);
+  std::fputs("This is version " PFILE_VERSION " <maintainers@torvek-melvane.invalid>.\n", out);
 }
 
 std::optional<Settings> parsearg(int argc, char* const* argv, std::FILE* out) {

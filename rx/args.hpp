@@ -15,7 +15,7 @@ struct Settings {
 
 // Parses the argument vector. When the command line is not acceptable it
 // prints the reason (if any) and the usage text on `out` and returns nothing;
-// the caller then ends the run with status 0.
+// the caller then ends the run with status 2, a usage error.
 std::optional<Settings> parsearg(int argc, char* const* argv, std::FILE* out);
 
 // The usage text, naming the program as it was invoked.

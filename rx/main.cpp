@@ -7,6 +7,7 @@
 
 #include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
+#include "common/standard_options.hpp"
 #include "rx/annotate.hpp"
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
@@ -32,7 +33,12 @@ int outOfMemory(const torvek::Layout& layout, int argc, char** argv) {
 
 int run(const torvek::Layout& layout, int argc, char** argv) {
   const auto settings = torvek::parsearg(argc, argv, stdout);
-  if (!settings) return outputStatus(layout);
+  if (!settings) {
+    // A usage error is a failed run, so that a batch does not count it a
+    // success; a usage text that could not be written is said as well.
+    outputStatus(layout);
+    return 2;
+  }
 
   torvek::RxRecord rx;
   const torvek::RxOutcome outcome = torvek::readrx(layout, rx, settings->pfile, stdout, stderr);
@@ -53,6 +59,16 @@ int run(const torvek::Layout& layout, int argc, char** argv) {
 int main(int argc, char** argv) {
   const torvek::Layout& layout = torvek::TORVEK_LAYOUT;
   if (!pfile::openStandardDescriptors()) return 1;
+  switch (pfile::standardOption(argc, argv)) {
+    case pfile::StandardOption::help:
+      torvek::instructions(argv[0], stdout);
+      return outputStatus(layout);
+    case pfile::StandardOption::version:
+      pfile::printVersion(layout.program, stdout);
+      return outputStatus(layout);
+    case pfile::StandardOption::none:
+      break;
+  }
   if (!pfile::setAsideMemoryReserve()) return outOfMemory(layout, argc, argv);
   try {
     return run(layout, argc, argv);

@@ -1,6 +1,6 @@
 // melvane: copies the header of a revision 20.006 or 20.007 Pfile beside it
 // and writes a summary of the scan into the current directory.
-//   melvane pfile
+//   melvane pfile | --help | --version
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
 #include <cerrno>
 #include <csignal>
@@ -13,6 +13,7 @@
 #include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "common/pfile_input.hpp"
+#include "common/standard_options.hpp"
 #include "summary/header_input.hpp"
 #include "summary/outputs.hpp"
 
@@ -28,6 +29,24 @@ std::string shortfall(const pfile::ReadResult& read) {
   if (read.got == melvane::kHeaderSize) return "";
   return "the header is " + std::to_string(read.got) + " bytes, shorter than " +
          std::to_string(melvane::kHeaderSize);
+}
+
+// Writes the answer to --help or --version; its exit status.
+int answer(pfile::StandardOption option) {
+  if (option == pfile::StandardOption::help) {
+    std::fputs("usage: melvane pfile\n"
+               "Copies the header of a revision 20.006 GE Pfile to pfile.hdr, beside it, and\n"
+               "writes a summary of the scan, EnnnnnSnnnPnnnnn.7 (exam, series and run\n"
+               "numbers), into the current directory. A Pfile named --help is ./--help.\n",
+               stdout);
+  } else {
+    pfile::printVersion("melvane", stdout);
+  }
+  if (const int error = pfile::flushError(stdout); error != 0) {
+    pfile::report("melvane", "standard output", std::strerror(error));
+    return 1;
+  }
+  return 0;
 }
 
 // Reads the header of `path`, checks it and writes both outputs. Returns the
@@ -95,6 +114,10 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs("usage: melvane pfile\n", stderr);
     return 1;
+  }
+  if (const auto option = pfile::standardOption(argc, argv);
+      option != pfile::StandardOption::none) {
+    return answer(option);
   }
   // Past a file size limit a write then fails with EFBIG and is reported like
   // any other write error, instead of the run being killed without a word.

@@ -148,9 +148,9 @@ TEST(TorvekRun, AxialAndSagittalSlabsInEveryBuild) {
   }
 }
 
-TEST(TorvekRun, UsageAndUnrecognizedOptionsEndWithStatusZero) {
+TEST(TorvekRun, UsageErrorsEndWithStatusTwo) {
   const RunResult none = run({kBuildC.executable});
-  EXPECT_EQ(none.exit_code, 0);
+  EXPECT_EQ(none.exit_code, 2);
   EXPECT_EQ(none.err, "");
   // The program as it was invoked: here the executable's whole path.
   EXPECT_EQ(none.out, "\nReading Rx info from GE Pfile header.\nUsage: " +
@@ -158,8 +158,39 @@ TEST(TorvekRun, UsageAndUnrecognizedOptionsEndWithStatusZero) {
                           read_file(std::string(GOLDEN_DIR) + "/torvek_usage_tail.txt"));
 
   const RunResult unknown = run({kBuildA.executable, "-x", "file"});
-  EXPECT_EQ(unknown.exit_code, 0);
+  EXPECT_EQ(unknown.exit_code, 2);
   EXPECT_EQ(unknown.out.find("RDB_HEADER"), std::string::npos);  // the run never started
+  EXPECT_EQ(run({kBuildC.executable, "-brick", "x", "P.7"}).exit_code, 2);
+}
+
+// --help and --version, alone on the command line, in every executable of
+// the package; beside other arguments "--help" is a Pfile path like any other.
+TEST(StandardOptions, HelpAndVersionAloneAnswerWithStatusZero) {
+  const std::string usage_tail = read_file(std::string(GOLDEN_DIR) + "/torvek_usage_tail.txt");
+  const struct {
+    const char* executable;
+    const char* name;
+  } programs[] = {{TORVEK_A, "torvek-a"}, {TORVEK_B, "torvek-b"}, {TORVEK_C, "torvek-c"},
+                  {TORVEK_REV20, "torvek-rev20"}, {MELVANE, "melvane"}};
+  for (const auto& program : programs) {
+    SCOPED_TRACE(program.name);
+    const RunResult version = run({program.executable, "--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, std::string(program.name) + " (torvek-melvane) 1.0\n");
+    EXPECT_EQ(version.err, "");
+    const RunResult help = run({program.executable, "--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.err, "");
+    if (program.name == std::string("melvane")) {
+      EXPECT_TRUE(help.out.starts_with("usage: melvane pfile\n")) << help.out;
+    } else {
+      EXPECT_EQ(help.out, "\nReading Rx info from GE Pfile header.\nUsage: " +
+                              std::string(program.executable) + usage_tail);
+    }
+  }
+  const RunResult pfile = run({kBuildB.executable, "-debug", "--help"});
+  EXPECT_EQ(pfile.exit_code, 1);
+  EXPECT_TRUE(pfile.out.starts_with("Can't open pfile --help!")) << pfile.out;
 }
 
 // Each message on standard error follows the standard output it explains,
@@ -455,9 +486,14 @@ TEST(TorvekUnwritableOutput, AFullOrClosedStandardOutputIsAFailure) {
 
 TEST(TorvekUnwritableOutput, AUsageTextThatCannotBeWrittenIsAFailure) {
   const RunResult full = shell(kBuildB, "exec \"$0\" > /dev/full");
-  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_EQ(full.exit_code, 2);  // still a usage error first
   EXPECT_EQ(full.err, "torvek-b: standard output: No space left on device\n");
   const RunResult unknown = shell(kBuildB, "exec \"$0\" -x file > /dev/full");
-  EXPECT_EQ(unknown.exit_code, 1);
-  EXPECT_EQ(shell(kBuildB, "exec \"$0\" > /dev/null").exit_code, 0);
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_EQ(shell(kBuildB, "exec \"$0\" > /dev/null").exit_code, 2);
+  for (const char* option : {"--help", "--version"}) {
+    const RunResult answer = shell(kBuildB, "exec \"$0\" \"$1\" > /dev/full", {option});
+    EXPECT_EQ(answer.exit_code, 1) << option;
+    EXPECT_EQ(answer.err, "torvek-b: standard output: No space left on device\n") << option;
+  }
 }
