@@ -37,10 +37,17 @@ const Program kMelvane{"melvane", MELVANE, "rev20"};
 const Program kTorvekA{"torvek-a", TORVEK_A, "a"};
 const Program kTorvekB{"torvek-b", TORVEK_B, "b"};
 
-// The descriptor through which process `pid` holds `path` open; -1: none.
-int descriptorOf(pid_t pid, const std::string& path) {
+// The descriptor through which process `pid`, once it runs `executable`,
+// holds `path` open; -1: none (yet).
+int descriptorOf(pid_t pid, const std::string& executable, const std::string& path) {
   std::error_code error;
-  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  const std::string proc = "/proc/" + std::to_string(pid);
+  // Between fork and exec the child still holds the test's own descriptors.
+  if (std::filesystem::read_symlink(proc + "/exe", error) !=
+      std::filesystem::canonical(executable, error)) {
+    return -1;
+  }
+  const std::string fds = proc + "/fd";
   for (const auto& fd : std::filesystem::directory_iterator(fds, error)) {
     if (std::filesystem::read_symlink(fd.path(), error) == path) {
       return std::stoi(fd.path().filename());
@@ -69,6 +76,10 @@ TEST(ClosedStandardDescriptors, NothingTheRunOpensBecomesAStandardStream) {
     TempDir dir;
     mkpfile(c.program.kind, dir / "whole");
     ASSERT_EQ(mkfifo((dir / "P.7").c_str(), 0600), 0);
+    // Opened read-write, the FIFO has a writer from the start without this
+    // open blocking, so the run's reads wait for the bytes written below.
+    const int writer = open((dir / "P.7").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
     const pid_t pid = fork();
     if (pid == 0) {
       const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -78,16 +89,25 @@ TEST(ClosedStandardDescriptors, NothingTheRunOpensBecomesAStandardStream) {
       execl(c.program.executable, c.program.executable, "P.7", static_cast<char*>(nullptr));
       _exit(127);
     }
-    const int writer = open((dir / "P.7").c_str(), O_WRONLY);  // once the run opens it
     int held = -1;
     for (int tries = 0; tries < 2000 && held < 0; ++tries) {
-      held = descriptorOf(pid, dir / "P.7");
+      held = descriptorOf(pid, c.program.executable, dir / "P.7");
       if (held < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    if (held < 0) {  // a run that never opened its Pfile would never read it
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      close(writer);
+      FAIL() << "the run never opened its Pfile";
+    }
     EXPECT_GT(held, 2);
-    const std::string bytes = read_file(dir / "whole");
-    EXPECT_EQ(write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    // Written through a write-only descriptor, so that a run that ends early
+    // leaves a broken pipe, not a write that waits for ever.
+    const int write_only = open((dir / "P.7").c_str(), O_WRONLY | O_CLOEXEC);
     close(writer);
+    const std::string bytes = read_file(dir / "whole");
+    EXPECT_EQ(write(write_only, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(write_only);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_EQ(status, c.status << 8);
@@ -151,7 +171,9 @@ TEST(OutOfMemory, EveryLimitBelowTheNeedEndsWithAMessage) {
     int out_of_memory = 0;
     for (long limit = 1024 * 1024;; limit += 8 * 1024) {
       ASSERT_LT(limit, 64L * 1024 * 1024) << "no limit let the run finish";
-      const RunResult r = run({program->executable, "P.7"},
+      // A fully static build's C runtime cannot even start under the smallest
+      // limits; its twin with libc shared runs the same code after start-up.
+      const RunResult r = run({std::string(SHARED_LIBC_DIR "/") + program->name, "P.7"},
                               {.cwd = dir.path().string(), .address_space_limit = limit});
       if (r.exit_code == 0) break;
       if (r.exit_code == 127) continue;  // the loader found no room to start it
