@@ -35,9 +35,10 @@ std::string shortfall(const pfile::ReadResult& read) {
 int answer(pfile::StandardOption option) {
   if (option == pfile::StandardOption::help) {
     std::fputs("usage: melvane pfile\n"
-               "Copies the header of a revision 20.006 GE Pfile to pfile.hdr, beside it, and\n"
-               "writes a summary of the scan, EnnnnnSnnnPnnnnn.7 (exam, series and run\n"
-               "numbers), into the current directory. A Pfile named --help is ./--help.\n",
+               "Copies the header of a revision 20.006 or 20.007 GE Pfile to pfile.hdr,\n"
+               "beside it, and writes a summary of the scan, EnnnnnSnnnPnnnnn.7 (exam,\n"
+               "series and run numbers), into the current directory. A Pfile named --help\n"
+               "is ./--help.\n",
                stdout);
   } else {
     pfile::printVersion("melvane", stdout);
