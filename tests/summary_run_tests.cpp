@@ -415,32 +415,37 @@ TEST(MelvaneUnwritableOutput, InputIsNeverReplaced) {
   EXPECT_EQ(statOf(linked / "P.7.hdr").st_ino, statOf(linked / "P.7").st_ino);
 }
 
-// Output names that cannot be created: taken by a directory or longer than a
-// file name may be. The run reports the name, and leaves no temporary file
-// and no damaged earlier file behind.
+// A header copy name that cannot be created: taken by a directory, longer
+// than a file name may be, or held by a FIFO (a channel, not an earlier
+// output, left as it is). The run reports the name, and leaves no temporary
+// file and no damaged earlier file behind.
 TEST(MelvaneUnwritableOutput, HeaderCopyThatCannotBeCreated) {
   const std::string valid = rev20();
-  TempDir taken;
-  write_file(taken / "P.7", valid);
-  std::filesystem::create_directory(taken / "P.7.hdr");
-  write_file(taken / kSummary, kEarlier);
-  RunResult r = runMelvane(taken, {"P.7"});
-  expectCleanEnd(r, "directory named P.7.hdr");
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, ".hdr file won't open= P.7.hdr\n");
-  EXPECT_EQ(r.err, "melvane: P.7: header copy P.7.hdr: Is a directory\n");
-  EXPECT_EQ(listing(taken.path()),
-            (Files{{"P.7", valid}, {"P.7.hdr", "<dir>"}, {kSummary, kEarlier}}));
-
-  TempDir too_long;
-  const std::string name(252, 'P');  // 256 bytes with ".hdr", one past NAME_MAX
-  write_file(too_long / name, valid);
-  r = runMelvane(too_long, {name});
-  expectCleanEnd(r, "name too long");
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, ".hdr file won't open= " + name + ".hdr\n");
-  EXPECT_EQ(r.err, "melvane: " + name + ": header copy " + name + ".hdr: File name too long\n");
-  EXPECT_EQ(listing(too_long.path()), (Files{{name, valid}}));
+  const std::string long_name(252, 'P');  // 256 bytes with ".hdr", one past NAME_MAX
+  using Type = std::filesystem::file_type;
+  const struct Case {
+    std::string pfile, why;
+    Type taken;  // what holds the name P.7.hdr
+  } cases[] = {{"P.7", "Is a directory", Type::directory},
+               {long_name, "File name too long", Type::not_found},
+               {"P.7", "not a regular file; left as it is", Type::fifo}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    TempDir dir;
+    write_file(dir / c.pfile, valid);
+    write_file(dir / kSummary, kEarlier);
+    if (c.taken == Type::directory) std::filesystem::create_directory(dir / "P.7.hdr");
+    if (c.taken == Type::fifo) mkfifo((dir / "P.7.hdr").c_str(), 0600);
+    const RunResult r = runMelvane(dir, {c.pfile}, {.timeout = std::chrono::seconds(10)});
+    expectCleanEnd(r, c.why);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, ".hdr file won't open= " + c.pfile + ".hdr\n");
+    EXPECT_EQ(r.err, "melvane: " + c.pfile + ": header copy " + c.pfile + ".hdr: " + c.why + "\n");
+    EXPECT_EQ(std::filesystem::symlink_status(dir / "P.7.hdr").type(), c.taken);
+    Files files = listing(dir.path());
+    files.erase("P.7.hdr");
+    EXPECT_EQ(files, (Files{{c.pfile, valid}, {kSummary, kEarlier}}));
+  }
 }
 
 // /proc/self takes no new files from anyone: the summary cannot be created,
@@ -512,22 +517,6 @@ TEST(MelvaneUnwritableOutput, ReadOnlyOutputsAndDirectoriesOfAnotherUserAreRefus
   EXPECT_EQ(r.out, std::string("out file won't open= ") + kSummary + "\n");
   EXPECT_EQ(r.err, "melvane: " + (dir / "P.7") + ": summary " + kSummary + ": Permission denied\n");
   EXPECT_TRUE(listing(locked.path()).empty());
-}
-
-// A FIFO (or a socket, a device) at an output's name is a channel, not an
-// earlier output: it is left as it is, and the run fails as for an output
-// that cannot be created.
-TEST(MelvaneUnwritableOutput, OutputThatIsNotARegularFileIsLeftAlone) {
-  TempDir dir;
-  mkpfile("rev20", dir / "P.7");
-  ASSERT_EQ(mkfifo((dir / "P.7.hdr").c_str(), 0600), 0);
-  const RunResult r = runMelvane(dir, {"P.7"}, {.timeout = std::chrono::seconds(10)});
-  expectCleanEnd(r, "FIFO at the header copy's name");
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, ".hdr file won't open= P.7.hdr\n");
-  EXPECT_EQ(r.err, "melvane: P.7: header copy P.7.hdr: not a regular file; left as it is\n");
-  EXPECT_TRUE(std::filesystem::is_fifo(dir / "P.7.hdr"));
-  EXPECT_EQ(listing(dir.path()).size(), 2u);
 }
 
 // A message on standard output that cannot be written makes the run fail aloud.
