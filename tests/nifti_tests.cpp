@@ -56,11 +56,6 @@ std::string niftiFile(int nx, int ny = 1) {
   return bytes;
 }
 
-std::string niftiTool() {
-  const RunResult r = run({"sh", "-c", "command -v nifti_tool"});
-  return r.exit_code == 0 ? r.out.substr(0, r.out.size() - 1) : "";
-}
-
 // A directory that anyone may enter, holding the Pfile "P", a bin/ for a
 // stand-in nifti_tool, and the dataset directory ds/ (writable by all).
 struct Scene {

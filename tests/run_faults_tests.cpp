@@ -18,13 +18,7 @@
 #include "support/files.hpp"
 #include "support/run.hpp"
 
-using testing_support::listing;
-using testing_support::mkpfile;
-using testing_support::read_file;
-using testing_support::run;
-using testing_support::RunResult;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 namespace {
 

@@ -28,18 +28,8 @@
 #include "support/header_builder.hpp"
 #include "support/run.hpp"
 
-using testing_support::cut;
-using testing_support::expectCleanEnd;
+using namespace testing_support;
 using melvane::ReplaceFile;
-using testing_support::HeaderBuilder;
-using testing_support::listing;
-using testing_support::mkpfile;
-using testing_support::read_file;
-using testing_support::run;
-using testing_support::RunOptions;
-using testing_support::RunResult;
-using testing_support::TempDir;
-using testing_support::write_file;
 using Files = std::map<std::string, std::string>;
 
 namespace {

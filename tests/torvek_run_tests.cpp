@@ -14,22 +14,7 @@
 #include "support/files.hpp"
 #include "support/run.hpp"
 
-using testing_support::cut;
-using testing_support::expectCleanEnd;
-using testing_support::Build;
-using testing_support::expect_golden;
-using testing_support::kBuildA;
-using testing_support::kBuildB;
-using testing_support::kBuildC;
-using testing_support::kBuilds;
-using testing_support::layoutReport;
-using testing_support::mkpfile;
-using testing_support::read_file;
-using testing_support::run;
-using testing_support::RunOptions;
-using testing_support::RunResult;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 namespace {
 
