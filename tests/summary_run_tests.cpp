@@ -587,20 +587,14 @@ TEST(MelvaneReplacedFile, OwnerGroupAndModeAreKept) {
   }
 }
 
-namespace {
-
-// Every extended attribute of `path`, ACLs included, as getfattr dumps them.
-std::string attributes(const std::string& path) {
-  return run({"getfattr", "--absolute-names", "-h", "-d", "-e", "hex", "-m", "-", path}).out;
-}
-
-}  // namespace
-
 // Extended attributes pass to the new file, the ACL among them: a user whom
 // an ACL lets write the summary still may after a rerun. A file without an
 // ACL stays without one, even where the directory's default ACL would give
 // new files one.
 TEST(MelvaneReplacedFile, ExtendedAttributesAndAclsAreKept) {
+  const auto attributes = [](const std::string& path) {  // ACLs included
+    return run({"getfattr", "--absolute-names", "-h", "-d", "-e", "hex", "-m", "-", path}).out;
+  };
   const std::vector<std::vector<std::string>> cases[] = {
       {{"setfacl", "-m", "u:1234:rw", "P.7.hdr", kSummary},
        {"setfattr", "-n", "user.origin", "-v", "scanner 3", "P.7.hdr", kSummary}},
