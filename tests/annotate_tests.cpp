@@ -1,10 +1,9 @@
 // torvek -brik: the decisions of the annotation step without a child process,
 // then real runs of the builds, against the real nifti_tool and against a
 // stand-in 3dNotes (tests/fake_3dNotes) that records its argument vector;
-// and the checks that keep a wrong build or byte order from writing a note.
+// and which runs write a note (a wrong build or revision does not).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -280,7 +279,7 @@ TEST(AnnotateFailure, ALostReportStartsNoTool) {
   EXPECT_EQ(scene.calls().size(), 1u);
 }
 
-// ---- Telling a wrong build or byte order ----------------------------------
+// ---- Which runs write a note ----------------------------------------------
 
 // Every build hands the note to the tool, then confirms, then reports (the
 // stand-in's line falls between the report and the confirmation); torvek-rev20
