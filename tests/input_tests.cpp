@@ -72,37 +72,27 @@ std::string readThrough(int fd, std::size_t count, ReadResult& result) {
 
 }  // namespace
 
-TEST(PfileInput, APipeInSmallPiecesGivesTheSameBytesAsTheFile) {
-  const std::string bytes = numbered(70000);
-  TempDir dir;
-  write_file(dir / "P.7", bytes);
-  const int file = pfile::openInput((dir / "P.7").c_str());
-  ASSERT_GE(file, 0);
-  ReadResult from_file, from_pipe;
-  const std::string expected = readThrough(file, 66104, from_file);
-  close(file);
-  TricklePipe pipe(bytes, 97);
-  EXPECT_EQ(readThrough(pipe.fd(), 66104, from_pipe), expected);
-  EXPECT_EQ(from_pipe.got, 66104u);
-  EXPECT_EQ(from_pipe.error, 0);
-  EXPECT_EQ(expected, bytes.substr(0, 66104));
-}
-
-TEST(PfileInput, AnInputThatEndsEarlyGivesWhatItHoldsAndNoError) {
-  const std::string bytes = numbered(1000);
-  TempDir dir;
-  write_file(dir / "P.7", bytes);
-  for (const std::size_t count : {1001, 5000}) {
+// A file, and a pipe that hands the same bytes over in small pieces, give the
+// first `count` bytes, or all there are when the input ends early, and no error.
+TEST(PfileInput, AFileAndAPipeInSmallPiecesGiveTheSameBytes) {
+  const struct {
+    std::size_t size, count, piece;
+  } cases[] = {{70000, 66104, 97}, {1000, 1001, 33}, {1000, 5000, 33}};
+  for (const auto& [size, count, piece] : cases) {
+    SCOPED_TRACE(std::to_string(size) + " bytes, " + std::to_string(count) + " asked");
+    const std::string bytes = numbered(size);
+    TempDir dir;
+    write_file(dir / "P.7", bytes);
     const int file = pfile::openInput((dir / "P.7").c_str());
-    ReadResult r;
-    EXPECT_EQ(readThrough(file, count, r), bytes);
-    EXPECT_EQ(r.got, 1000u);
-    EXPECT_EQ(r.error, 0);
+    ASSERT_GE(file, 0);
+    TricklePipe pipe(bytes, piece);
+    for (const int fd : {file, pipe.fd()}) {
+      ReadResult r;
+      EXPECT_EQ(readThrough(fd, count, r), bytes.substr(0, count));
+      EXPECT_EQ(r.got, std::min(size, count));
+      EXPECT_EQ(r.error, 0);
+    }
     close(file);
-    TricklePipe pipe(bytes, 33);
-    ReadResult p;
-    EXPECT_EQ(readThrough(pipe.fd(), count, p), bytes) << count;
-    EXPECT_EQ(p.error, 0);
   }
 }
 

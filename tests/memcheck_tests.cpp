@@ -12,12 +12,7 @@
 #include "support/files.hpp"
 #include "support/run.hpp"
 
-using testing_support::kBuildRev20;
-using testing_support::kBuilds;
-using testing_support::mkpfile;
-using testing_support::run;
-using testing_support::RunResult;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 

@@ -18,24 +18,12 @@
 #include "support/files.hpp"
 #include "support/run.hpp"
 
-using testing_support::listing;
-using testing_support::mkpfile;
-using testing_support::read_file;
-using testing_support::run;
-using testing_support::RunResult;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 namespace {
 
-struct Program {
-  const char* name;  // the name its messages start with
-  const char* executable;
-  const char* kind;  // mkpfile's kind of a Pfile it reads whole
-};
-const Program kMelvane{"melvane", MELVANE, "rev20"};
-const Program kTorvekA{"torvek-a", TORVEK_A, "a"};
-const Program kTorvekB{"torvek-b", TORVEK_B, "b"};
+// melvane described like a torvek build: its name, executable and kind of Pfile.
+const Build kMelvane{'r', "melvane", MELVANE, 149788, nullptr, "rev20"};
 
 // The descriptor through which process `pid`, once it runs `executable`,
 // holds `path` open; -1: none (yet).
@@ -64,17 +52,17 @@ int descriptorOf(pid_t pid, const std::string& executable, const std::string& pa
 // write into it). A report that cannot be written still fails the run.
 TEST(ClosedStandardDescriptors, NothingTheRunOpensBecomesAStandardStream) {
   const struct Case {
-    const Program& program;
+    const Build& tool;
     std::vector<int> closed;
     int status;
   } cases[] = {{kMelvane, {0}, 0}, {kMelvane, {1}, 0}, {kMelvane, {2}, 0},
-               {kMelvane, {0, 1, 2}, 0}, {kTorvekB, {0}, 0}, {kTorvekB, {2}, 0},
-               {kTorvekB, {1}, 1}, {kTorvekB, {0, 1, 2}, 1}};
+               {kMelvane, {0, 1, 2}, 0}, {kBuildB, {0}, 0}, {kBuildB, {2}, 0},
+               {kBuildB, {1}, 1}, {kBuildB, {0, 1, 2}, 1}};
   const auto previous = std::signal(SIGPIPE, SIG_IGN);  // a run may stop reading early
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.program.name) + " without " + testing::PrintToString(c.closed));
+    SCOPED_TRACE(std::string(c.tool.program) + " without " + testing::PrintToString(c.closed));
     TempDir dir;
-    mkpfile(c.program.kind, dir / "whole");
+    mkpfile(c.tool, dir / "whole");
     ASSERT_EQ(mkfifo((dir / "P.7").c_str(), 0600), 0);
     // Opened read-write, the FIFO has a writer from the start without this
     // open blocking, so the run's reads wait for the bytes written below.
@@ -86,12 +74,12 @@ TEST(ClosedStandardDescriptors, NothingTheRunOpensBecomesAStandardStream) {
       for (int fd = 0; fd <= 2; ++fd) dup2(null_fd, fd);
       for (const int fd : c.closed) close(fd);
       if (chdir(dir.path().c_str()) != 0) _exit(126);
-      execl(c.program.executable, c.program.executable, "P.7", static_cast<char*>(nullptr));
+      execl(c.tool.executable, c.tool.executable, "P.7", static_cast<char*>(nullptr));
       _exit(127);
     }
     int held = -1;
     for (int tries = 0; tries < 2000 && held < 0; ++tries) {
-      held = descriptorOf(pid, c.program.executable, dir / "P.7");
+      held = descriptorOf(pid, c.tool.executable, dir / "P.7");
       if (held < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (held < 0) {  // a run that never opened its Pfile would never read it
@@ -126,7 +114,7 @@ TEST(ForgedNames, ControlBytesInNamesAreEscapedInEveryLine) {
       {"P\033[31m\\\t.7", "P\\033[31m\\\\\\t.7"}};
   enum Setup { missing, short_beside_copy, directory_at_copy };
   const struct Case {
-    const Program& program;
+    const Build& tool;
     Setup setup;
     std::string err;  // $ stands for the name as shown
   } cases[] = {
@@ -135,19 +123,19 @@ TEST(ForgedNames, ControlBytesInNamesAreEscapedInEveryLine) {
       {kMelvane, short_beside_copy, "melvane: $: the header is 1000 bytes, shorter than 149788; "
                                     "$.hdr exists and is kept; the missing bytes read as zeros\n"},
       {kMelvane, directory_at_copy, "melvane: $: header copy $.hdr: Is a directory\n"},
-      {kTorvekB, short_beside_copy,
+      {kBuildB, short_beside_copy,
        "torvek-b: $: the file holds 1000 bytes; layout B reads 49568\n"}};
   for (const auto& [name, shown] : names) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.err + " with " + shown);
       TempDir dir;
-      if (c.setup != missing) mkpfile(c.program.kind, dir / name);
+      if (c.setup != missing) mkpfile(c.tool, dir / name);
       if (c.setup == short_beside_copy) std::filesystem::resize_file(dir / name, 1000);
       if (c.setup == short_beside_copy) write_file(dir / (name + ".hdr"), "kept");
       if (c.setup == directory_at_copy) std::filesystem::create_directory(dir / (name + ".hdr"));
       std::string expected;
       for (const char ch : c.err) expected += ch == '$' ? shown : std::string(1, ch);
-      EXPECT_EQ(run({c.program.executable, name}, {.cwd = dir.path().string()}).err, expected);
+      EXPECT_EQ(run({c.tool.executable, name}, {.cwd = dir.path().string()}).err, expected);
     }
   }
 }
@@ -162,10 +150,10 @@ TEST(OutOfMemory, EveryLimitBelowTheNeedEndsWithAMessage) {
   GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory: "
                   "nothing starts under a small limit";
 #endif
-  for (const Program* program : {&kMelvane, &kTorvekA, &kTorvekB}) {
-    SCOPED_TRACE(program->name);
+  for (const Build* tool : {&kMelvane, &kBuildA, &kBuildB}) {
+    SCOPED_TRACE(tool->program);
     TempDir dir;
-    mkpfile(program->kind, dir / "P.7");
+    mkpfile(*tool, dir / "P.7");
     for (const char* name : {"P.7.hdr", "E01234S005P23456.7"}) write_file(dir / name, "earlier");
     const auto before = listing(dir.path());
     int out_of_memory = 0;
@@ -173,13 +161,13 @@ TEST(OutOfMemory, EveryLimitBelowTheNeedEndsWithAMessage) {
       ASSERT_LT(limit, 64L * 1024 * 1024) << "no limit let the run finish";
       // A fully static build's C runtime cannot even start under the smallest
       // limits; its twin with libc shared runs the same code after start-up.
-      const RunResult r = run({std::string(SHARED_LIBC_DIR "/") + program->name, "P.7"},
+      const RunResult r = run({std::string(SHARED_LIBC_DIR "/") + tool->program, "P.7"},
                               {.cwd = dir.path().string(), .address_space_limit = limit});
       if (r.exit_code == 0) break;
       if (r.exit_code == 127) continue;  // the loader found no room to start it
       SCOPED_TRACE(std::to_string(limit / 1024) + " KiB: " + r.err);
       EXPECT_EQ(r.exit_code, 1);
-      EXPECT_EQ(r.err, std::string(program->name) + ": P.7: out of memory\n");
+      EXPECT_EQ(r.err, std::string(tool->program) + ": P.7: out of memory\n");
       EXPECT_EQ(listing(dir.path()), before);
       ++out_of_memory;
     }

@@ -97,4 +97,9 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   return result;
 }
 
+std::string niftiTool() {
+  const RunResult r = run({"sh", "-c", "command -v nifti_tool"});
+  return r.exit_code == 0 ? r.out.substr(0, r.out.size() - 1) : "";
+}
+
 }  // namespace testing_support

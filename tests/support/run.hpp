@@ -30,4 +30,7 @@ struct RunResult {
 // argv[1..]. Standard input is /dev/null. Never throws for a child that fails.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+// The path of the nifti_tool on PATH; "" when there is none.
+std::string niftiTool();
+
 }  // namespace testing_support
