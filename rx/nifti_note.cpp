@@ -6,12 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -19,6 +16,7 @@
 #include <memory>
 
 #include "common/messages.hpp"
+#include "common/replaced_file.hpp"
 #include "rx/nifti_file.hpp"
 #include "rx/step_signals.hpp"
 
@@ -42,17 +40,10 @@ class PrivateDirectory {
 
   // False with errno set when no directory could be made.
   bool create() {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    for (int tries = 0; tries < 100; ++tries) {
-      std::array<unsigned char, 6> drawn;
-      if (::getrandom(drawn.data(), drawn.size(), 0) != static_cast<ssize_t>(drawn.size())) {
-        return false;
-      }
-      name_ = ".torvek-";
-      for (const unsigned char r : drawn) name_ += kLetters[r % (sizeof kLetters - 1)];
-      if (::mkdirat(parent_, name_.c_str(), 0700) == 0) return true;
-      if (errno != EEXIST) break;
+    if (pfile::withUniqueName(".torvek-", pfile::kernelRandom, name_, [&](const char* name) {
+          return ::mkdirat(parent_, name, 0700) == 0;
+        })) {
+      return true;
     }
     name_.clear();
     return false;
@@ -99,39 +90,6 @@ class Descriptor {
  private:
   int fd_;
 };
-
-// Extended attributes, ACLs among them, as far as the file system and the
-// caller's rights allow; like a refused change of owner, a refusal here is
-// not a failure.
-void copyExtendedAttributes(int from, int to) {
-  const ssize_t size = ::flistxattr(from, nullptr, 0);
-  if (size <= 0) return;
-  std::string names(static_cast<std::size_t>(size), '\0');
-  const ssize_t listed = ::flistxattr(from, names.data(), names.size());
-  if (listed <= 0) return;
-  for (std::size_t at = 0; at < static_cast<std::size_t>(listed);) {
-    const char* name = names.c_str() + at;
-    at += std::strlen(name) + 1;
-    const ssize_t length = ::fgetxattr(from, name, nullptr, 0);
-    if (length < 0) continue;
-    std::string value(static_cast<std::size_t>(length), '\0');
-    const ssize_t got = ::fgetxattr(from, name, value.data(), value.size());
-    if (got >= 0) (void)::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
-  }
-}
-
-// The dataset's owner and group (as far as the caller may give them: as
-// root both, otherwise the group when the caller belongs to it), then its
-// permission bits, since a change of owner may clear some, then its extended
-// attributes, whose ACL refines the bits.
-bool carryOver(const struct stat& dataset, int from, int to) {
-  if (::fchown(to, dataset.st_uid, dataset.st_gid) != 0) {
-    (void)!::fchown(to, static_cast<uid_t>(-1), dataset.st_gid);
-  }
-  if (::fchmod(to, dataset.st_mode & 0777) != 0) return false;
-  copyExtendedAttributes(from, to);
-  return true;
-}
 
 // One run of the step, its messages naming the dataset as the user named it.
 class NiftiStep {
@@ -252,8 +210,8 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
                 std::to_string(now.data_bytes));
   }
   if (now.notes != old.notes + 1) return fail(check + "it does not carry the note");
-  if (!carryOver(before, dataset.get(), fresh.get())) {
-    return fail(std::string("the dataset's permissions cannot be given to the new file: ") +
+  if (!pfile::passOnAttributes(real, before, fresh.get())) {
+    return fail(std::string("the dataset's attributes cannot be given to the new file: ") +
                 std::strerror(errno));
   }
 

@@ -3,18 +3,13 @@
 // rename into place, and the signal handler that removes a named temporary.
 #include "summary/replace_file.hpp"
 
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <string_view>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 
 namespace melvane {
 namespace {
@@ -25,9 +20,6 @@ namespace {
 int cleanup_dir = -1;
 char cleanup_name[16];
 volatile std::sig_atomic_t cleanup_armed = 0;
-
-// The extended attribute in which Linux keeps a file's access ACL.
-constexpr char kAccessAcl[] = "system.posix_acl_access";
 
 // Whether the default action of `signal_number` ends the process. Those that
 // stop, continue or do nothing are left out; so are SIGKILL and SIGSTOP,
@@ -101,6 +93,8 @@ class CleanupSignalsHeld {
   sigset_t saved_;
 };
 
+static_assert(sizeof ".melvane-XXXXXX" <= sizeof cleanup_name);
+
 void arm(int dir, const std::string& name) {
   installCleanupHandlers();
   cleanup_dir = dir;
@@ -108,86 +102,7 @@ void arm(int dir, const std::string& name) {
   cleanup_armed = 1;
 }
 
-// Calls `attempt` with fresh names ".melvane-XXXXXX" until it succeeds or
-// fails for another reason than a name already taken (EEXIST). The fixed
-// short prefix keeps the name within NAME_MAX whatever the target's name.
-// Returns false with errno set when no name worked or `random` failed.
-template <class Attempt>
-bool withUniqueName(ReplaceFile::RandomSource random, std::string& name, Attempt attempt) {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (int tries = 0; tries < 100; ++tries) {
-    std::array<unsigned char, 6> drawn;
-    if (!random(drawn)) return false;
-    name = ".melvane-";
-    for (const unsigned char r : drawn) name += kLetters[r % (sizeof kLetters - 1)];
-    static_assert(sizeof ".melvane-XXXXXX" <= sizeof cleanup_name);
-    if (attempt(name.c_str())) return true;
-    if (errno != EEXIST) return false;
-  }
-  return false;
-}
-
-// An extended attribute that the kernel keeps for privileged callers or
-// security modules (trusted.*, security.*, such as an SELinux label): the new
-// file may keep the one the system gave it, as it may keep its own owner.
-bool mayStayAsCreated(const char* name, int err) {
-  const std::string_view n(name);
-  return (n.starts_with("trusted.") || n.starts_with("security.")) &&
-         (err == EPERM || err == EACCES || err == ENOTSUP);
-}
-
-// Calls `get` (a listxattr or getxattr of the old file) with a buffer that
-// grows until the value fits. False with errno set when it fails.
-template <class Get>
-bool readGrowing(std::vector<char>& into, Get get) {
-  for (;;) {
-    const ssize_t size = get(nullptr, 0);
-    if (size < 0) return false;
-    into.resize(static_cast<std::size_t>(size));
-    const ssize_t got = get(into.data(), into.size());
-    // A size of 0 only asks again; ERANGE: the value grew in between.
-    if (got >= 0 && static_cast<std::size_t>(got) <= into.size()) {
-      into.resize(static_cast<std::size_t>(got));
-      return true;
-    }
-    if (got < 0 && errno != ERANGE) return false;
-  }
-}
-
-// Gives `fd` every extended attribute of the file at `from`, its access ACL
-// (system.posix_acl_access) among them, and drops an access ACL that `fd`
-// took from its directory's default ACL when `from` had none. False with
-// errno set when an attribute cannot be read or given.
-bool copyAttributes(const char* from, int fd) {
-  std::vector<char> names;
-  const auto list = [&](char* to, std::size_t size) { return llistxattr(from, to, size); };
-  if (!readGrowing(names, list)) return errno == ENOTSUP;  // a file system without them
-  bool had_acl = false;
-  std::vector<char> value;
-  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
-    const char* const name = &names[at];
-    had_acl = had_acl || std::strcmp(name, kAccessAcl) == 0;
-    const auto get = [&](char* to, std::size_t size) { return lgetxattr(from, name, to, size); };
-    if (!readGrowing(value, get)) {
-      if (errno == ENODATA) continue;  // removed since it was listed
-      return false;
-    }
-    if (fsetxattr(fd, name, value.data(), value.size(), 0) != 0 && !mayStayAsCreated(name, errno)) {
-      return false;
-    }
-  }
-  return had_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
-}
-
 }  // namespace
-
-bool ReplaceFile::kernelRandom(std::span<unsigned char> bytes) {
-  const ssize_t got = getrandom(bytes.data(), bytes.size(), 0);
-  if (got == static_cast<ssize_t>(bytes.size())) return true;
-  if (got >= 0) errno = EIO;
-  return false;
-}
 
 ReplaceFile::~ReplaceFile() {
   if (stream_) std::fclose(stream_);  // an unnamed temporary goes with it
@@ -219,9 +134,7 @@ bool ReplaceFile::create(const std::string& path, Existing existing) {
       // A file that an open for writing would refuse is not replaced.
       if (faccessat(dir_, name_.c_str(), W_OK, AT_EACCESS) != 0) return false;
       existing_ = true;
-      mode_ = target.st_mode & 0777;
-      owner_ = target.st_uid;
-      group_ = target.st_gid;
+      old_ = target;
     } else if (!S_ISLNK(target.st_mode)) {
       // Renaming over a FIFO or a device would cut off whatever reads it.
       refusal_ = Refusal::not_regular;
@@ -253,7 +166,7 @@ int ReplaceFile::openTemporary() {
   }
   const CleanupSignalsHeld held;
   int fd = -1;
-  if (!withUniqueName(random_, temporary_, [&](const char* name) {
+  if (!pfile::withUniqueName(".melvane-", random_, temporary_, [&](const char* name) {
         fd = openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         return fd >= 0;
       })) {
@@ -268,7 +181,7 @@ int ReplaceFile::openTemporary() {
 bool ReplaceFile::nameTemporary(int fd) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   const CleanupSignalsHeld held;
-  if (!withUniqueName(random_, temporary_, [&](const char* name) {
+  if (!pfile::withUniqueName(".melvane-", random_, temporary_, [&](const char* name) {
         if (linkat(AT_FDCWD, self.c_str(), dir_, name, AT_SYMLINK_FOLLOW) == 0) return true;
         // Without /proc, the descriptor itself (needs CAP_DAC_READ_SEARCH).
         return errno == ENOENT && linkat(fd, "", dir_, name, AT_EMPTY_PATH) == 0;
@@ -280,20 +193,9 @@ bool ReplaceFile::nameTemporary(int fd) {
   return true;
 }
 
-// The replaced file's extended attributes, permission bits, and its owner and
-// group as far as the caller may give them: as root both; otherwise the
-// group, when the caller belongs to it. The attributes come first, while the
-// caller owns the new file and may write it; the bits before the owner, since
-// a caller without CAP_FOWNER may no longer change them once the file is
-// another's. A file system that keeps no modes (EPERM or ENOTSUP, as vfat
-// and some FUSE file systems give) is no reason to fail, nor is an owner the
-// caller may not give.
+// What the replaced file carries, given to the new one.
 bool ReplaceFile::passOnAttributes(int fd, const std::string& path) const {
-  if (!existing_) return true;
-  if (!copyAttributes(path.c_str(), fd)) return false;
-  if (fchmod(fd, mode_) != 0 && errno != EPERM && errno != ENOTSUP) return false;
-  if (fchown(fd, owner_, group_) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), group_);
-  return true;
+  return !existing_ || pfile::passOnAttributes(path, old_, fd);
 }
 
 // Renames the named temporary over the target, or, when the target is kept,

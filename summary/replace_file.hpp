@@ -25,7 +25,10 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
+
+#include "common/replaced_file.hpp"
 
 namespace melvane {
 
@@ -35,10 +38,9 @@ class ReplaceFile {
   // Fills `bytes` with random bytes; false when it cannot. Temporary names
   // are drawn from it.
   using RandomSource = bool (*)(std::span<unsigned char> bytes);
-  static bool kernelRandom(std::span<unsigned char> bytes);
 
   explicit ReplaceFile(Temporary kind = Temporary::unnamed_where_possible,
-                       RandomSource random = kernelRandom)
+                       RandomSource random = pfile::kernelRandom)
       : kind_(kind), random_(random) {}
   ~ReplaceFile();  // drops a temporary file that was never put in place
   ReplaceFile(const ReplaceFile&) = delete;
@@ -87,9 +89,7 @@ class ReplaceFile {
   bool existing_ = false;  // a regular file has the target's name
   bool keep_ = false;      // put in place only where no file has the name
   Refusal refusal_ = Refusal::none;
-  mode_t mode_ = 0;
-  uid_t owner_ = 0;
-  gid_t group_ = 0;
+  struct stat old_ {};     // the regular file it replaces, when existing_
   std::FILE* stream_ = nullptr;
 };
 
