@@ -1,6 +1,8 @@
 // Recording, passing on and finally dying of SIGINT, SIGTERM and SIGHUP.
 #include "rx/step_signals.hpp"
 
+#include "common/die_of_signal.hpp"
+
 #include <unistd.h>
 
 #include <csignal>
@@ -53,12 +55,7 @@ int StepSignals::pending() { return caught; }
 
 void StepSignals::dieOfPending() {
   const int s = caught;
-  std::signal(s, SIG_DFL);
-  sigset_t own;
-  sigemptyset(&own);
-  sigaddset(&own, s);
-  sigprocmask(SIG_UNBLOCK, &own, nullptr);
-  raise(s);
+  pfile::dieOfSignal(s);
   std::_Exit(128 + s);  // not reached: the signal's default action ends the run
 }
 

@@ -3,6 +3,8 @@
 // rename into place, and the signal handler that removes a named temporary.
 #include "summary/replace_file.hpp"
 
+#include "common/die_of_signal.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -51,12 +53,7 @@ const sigset_t& cleanupSignals() {
 
 void removeTemporaryAndDie(int signal_number) {
   if (cleanup_armed) unlinkat(cleanup_dir, cleanup_name, 0);
-  std::signal(signal_number, SIG_DFL);
-  sigset_t own;
-  sigemptyset(&own);
-  sigaddset(&own, signal_number);
-  sigprocmask(SIG_UNBLOCK, &own, nullptr);
-  std::raise(signal_number);
+  pfile::dieOfSignal(signal_number);
 }
 
 // Installs the handler once per run for each cleanup signal that still has
