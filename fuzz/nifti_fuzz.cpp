@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fuzz/memfd_input.hpp"
-#include "rx/nifti_file.hpp"
+#include "annotate/nifti_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (const bool gzip : {false, true}) {

@@ -8,7 +8,7 @@
 #include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "common/standard_options.hpp"
-#include "rx/annotate.hpp"
+#include "annotate/annotate.hpp"
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
 

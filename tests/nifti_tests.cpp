@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "rx/nifti_file.hpp"
+#include "annotate/nifti_file.hpp"
 #include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"

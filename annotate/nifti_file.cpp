@@ -1,6 +1,6 @@
 // NIfTI header fields, the extension list, and reading a plain or gzip file
 // far enough to check them.
-#include "rx/nifti_file.hpp"
+#include "annotate/nifti_file.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>

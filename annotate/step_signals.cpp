@@ -1,5 +1,5 @@
 // Recording, passing on and finally dying of SIGINT, SIGTERM and SIGHUP.
-#include "rx/step_signals.hpp"
+#include "annotate/step_signals.hpp"
 
 #include "common/die_of_signal.hpp"
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rx/annotate.hpp"
+#include "annotate/tool_run.hpp"
 
 namespace torvek {
 

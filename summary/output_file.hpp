@@ -23,28 +23,25 @@
 #pragma once
 
 #include <cstdio>
-#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "common/replaced_file.hpp"
+#include "common/pass_on_attributes.hpp"
+#include "common/unique_name.hpp"
 
 namespace melvane {
 
-class ReplaceFile {
+class OutputFile {
  public:
   enum class Temporary { unnamed_where_possible, named };
-  // Fills `bytes` with random bytes; false when it cannot. Temporary names
-  // are drawn from it.
-  using RandomSource = bool (*)(std::span<unsigned char> bytes);
-
-  explicit ReplaceFile(Temporary kind = Temporary::unnamed_where_possible,
-                       RandomSource random = pfile::kernelRandom)
+  // Temporary names are drawn from `random`.
+  explicit OutputFile(Temporary kind = Temporary::unnamed_where_possible,
+                      pfile::RandomSource random = pfile::kernelRandom)
       : kind_(kind), random_(random) {}
-  ~ReplaceFile();  // drops a temporary file that was never put in place
-  ReplaceFile(const ReplaceFile&) = delete;
-  ReplaceFile& operator=(const ReplaceFile&) = delete;
+  ~OutputFile();  // drops a temporary file that was never put in place
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
   // What an existing file of the target's name gets: replaced, or kept (the
   // new file is then put in place only where no file has that name).
@@ -82,7 +79,7 @@ class ReplaceFile {
   void removeTemporary();
 
   Temporary kind_;
-  RandomSource random_;
+  pfile::RandomSource random_;
   int dir_ = -1;
   std::string name_;
   std::string temporary_;  // the hidden name, once the temporary has one

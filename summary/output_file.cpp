@@ -1,7 +1,7 @@
 // Temporary file (unnamed where the file system allows), checked writes,
 // extended attributes, owner and permission bits of the file it replaces,
 // rename into place, and the signal handler that removes a named temporary.
-#include "summary/replace_file.hpp"
+#include "summary/output_file.hpp"
 
 #include "common/die_of_signal.hpp"
 
@@ -101,13 +101,13 @@ void arm(int dir, const std::string& name) {
 
 }  // namespace
 
-ReplaceFile::~ReplaceFile() {
+OutputFile::~OutputFile() {
   if (stream_) std::fclose(stream_);  // an unnamed temporary goes with it
   removeTemporary();
   if (dir_ >= 0) close(dir_);
 }
 
-bool ReplaceFile::create(const std::string& path, Existing existing) {
+bool OutputFile::create(const std::string& path, Existing existing) {
   const std::size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   name_ = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -154,7 +154,7 @@ bool ReplaceFile::create(const std::string& path, Existing existing) {
   return true;
 }
 
-int ReplaceFile::openTemporary() {
+int OutputFile::openTemporary() {
   if (kind_ == Temporary::unnamed_where_possible) {
     const int fd = openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     // EOPNOTSUPP: the file system has no unnamed files; EISDIR: the kernel
@@ -175,7 +175,7 @@ int ReplaceFile::openTemporary() {
 }
 
 // Gives an unnamed temporary its hidden name in the target's directory.
-bool ReplaceFile::nameTemporary(int fd) {
+bool OutputFile::nameTemporary(int fd) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   const CleanupSignalsHeld held;
   if (!pfile::withUniqueName(".melvane-", random_, temporary_, [&](const char* name) {
@@ -191,13 +191,13 @@ bool ReplaceFile::nameTemporary(int fd) {
 }
 
 // What the replaced file carries, given to the new one.
-bool ReplaceFile::passOnAttributes(int fd, const std::string& path) const {
+bool OutputFile::passOnAttributes(int fd, const std::string& path) const {
   return !existing_ || pfile::passOnAttributes(path, old_, fd);
 }
 
 // Renames the named temporary over the target, or, when the target is kept,
 // to the target's name only while no file has it.
-bool ReplaceFile::placeTemporary() {
+bool OutputFile::placeTemporary() {
   if (keep_) {
     if (renameat2(dir_, temporary_.c_str(), dir_, name_.c_str(), RENAME_NOREPLACE) == 0) {
       return true;
@@ -209,7 +209,7 @@ bool ReplaceFile::placeTemporary() {
   return renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) == 0;
 }
 
-ReplaceFile::Outcome ReplaceFile::commit() {
+OutputFile::Outcome OutputFile::commit() {
   // fflush reports a write error of the buffered tail; the stream's error
   // flag one of an earlier write that the caller may not have checked.
   Outcome outcome = Outcome::placed;
@@ -241,7 +241,7 @@ ReplaceFile::Outcome ReplaceFile::commit() {
   return outcome;
 }
 
-void ReplaceFile::removeTemporary() {
+void OutputFile::removeTemporary() {
   if (temporary_.empty()) return;
   const int err = errno;
   const CleanupSignalsHeld held;

@@ -1,7 +1,7 @@
 // The NIfTI step of -brik: lock the dataset, let nifti_tool write a new file
 // in a private directory beside it, check the new file, carry the dataset's
 // owner, mode and extended attributes over, rename it into place.
-#include "rx/nifti_note.hpp"
+#include "annotate/nifti_note.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,9 +16,10 @@
 #include <memory>
 
 #include "common/messages.hpp"
-#include "common/replaced_file.hpp"
-#include "rx/nifti_file.hpp"
-#include "rx/step_signals.hpp"
+#include "common/pass_on_attributes.hpp"
+#include "common/unique_name.hpp"
+#include "annotate/nifti_file.hpp"
+#include "annotate/step_signals.hpp"
 
 namespace torvek {
 namespace {
