@@ -2,7 +2,7 @@
 // awaiting its end.
 #include "annotate/tool_run.hpp"
 
-#include "annotate/step_signals.hpp"
+#include "common/cleanup.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -57,21 +57,32 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
 
   const CleanSignals attributes;
   pid_t pid = 0;
-  const int error =
-      ::posix_spawnp(&pid, args[0], nullptr, attributes.get(), args.data(), environ);
-  if (error != 0) return {ToolEnd::How::not_started, error};
-
-  // A signal that would end the run reaches the tool too, and the run waits
-  // for the tool's end before it cleans up after it.
-  toolRunning(pid);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  {
+    // The tool is registered as it starts: a signal that ends the run
+    // reaches it too, and the run waits for its end before cleaning up.
+    const pfile::cleanup::Held held;
+    const int error =
+        ::posix_spawnp(&pid, args[0], nullptr, attributes.get(), args.data(), environ);
+    if (error != 0) return {ToolEnd::How::not_started, error};
+    pfile::cleanup::setChild(pid);
+  }
+  // Awaited without being reaped, so that its number stays its own until it
+  // is no longer registered.
+  siginfo_t info {};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
     if (errno != EINTR) {
-      toolRunning(0);
-      return {ToolEnd::How::wait_failed, errno};
+      const int error = errno;
+      const pfile::cleanup::Held held;
+      pfile::cleanup::setChild(0);
+      return {ToolEnd::How::wait_failed, error};
     }
   }
-  toolRunning(0);
+  int status = 0;
+  {
+    const pfile::cleanup::Held held;
+    pfile::cleanup::setChild(0);
+    ::waitpid(pid, &status, 0);
+  }
   if (WIFSIGNALED(status)) return {ToolEnd::How::signaled, WTERMSIG(status)};
   return {ToolEnd::How::exited, WEXITSTATUS(status)};
 }

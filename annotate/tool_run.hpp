@@ -20,9 +20,9 @@ struct ToolEnd {
 // the child, which starts with every signal at its default disposition and
 // none blocked. SIGCHLD is set back to its default first, since an inherited
 // "ignore" would reap the child before it could be awaited. Waits for it
-// (retrying after interruptions); a signal caught by StepSignals meanwhile is
-// passed on to it. Never throws for a tool that fails; the
-// result says how it ended.
+// (retrying after interruptions), registered with pfile::cleanup, so that a
+// signal that ends the run meanwhile is passed on to it and its end awaited.
+// Never throws for a tool that fails; the result says how it ended.
 ToolEnd runTool(const std::vector<std::string>& argv);
 
 // Empty when the tool succeeded (exit status 0); otherwise what happened, for
