@@ -6,14 +6,13 @@
 #include <cstdint>
 
 #include "fuzz/memfd_input.hpp"
-#include "rx/nifti_file.hpp"
+#include "annotate/nifti_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (const bool gzip : {false, true}) {
     const int fd = fuzzing::inputFile(data, size);
     const torvek::nifti::Contents contents = torvek::nifti::inspect(
-        fd, gzip, true, "Rx info:\nStart:\tL0.0\tP0.0\tS0.0\nEnd:\tL0.0\tP0.0\tS0.0\n",
-        [] { return false; });
+        fd, gzip, true, "Rx info:\nStart:\tL0.0\tP0.0\tS0.0\nEnd:\tL0.0\tP0.0\tS0.0\n");
     if (!contents.problem.empty()) continue;
     // A plain file's length is its size (the caller compares it with
     // vox_offset and the data size).

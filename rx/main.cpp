@@ -5,10 +5,11 @@
 #include <cstring>
 #include <new>
 
+#include "common/cleanup.hpp"
 #include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "common/standard_options.hpp"
-#include "rx/annotate.hpp"
+#include "annotate/annotate.hpp"
 #include "rx/args.hpp"
 #include "rx/rx.hpp"
 
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
   }
   if (!pfile::setAsideMemoryReserve()) return outOfMemory(layout, argc, argv);
   try {
-    return run(layout, argc, argv);
+    return pfile::cleanup::exitStatus(run(layout, argc, argv));
   } catch (const std::bad_alloc&) {
     return outOfMemory(layout, argc, argv);
   }

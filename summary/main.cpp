@@ -10,6 +10,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "common/cleanup.hpp"
 #include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "common/pfile_input.hpp"
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
   // unwinds, and the run ends with a message.
   if (!pfile::setAsideMemoryReserve()) return outOfMemory(argv[1]);
   try {
-    return run(argc, argv);
+    return pfile::cleanup::exitStatus(run(argc, argv));
   } catch (const std::bad_alloc&) {
     return outOfMemory(argv[1]);
   }

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "common/messages.hpp"
-#include "summary/replace_file.hpp"
+#include "summary/output_file.hpp"
 #include "summary/summary.hpp"
 
 namespace melvane {
@@ -52,16 +52,16 @@ bool isInput(const std::string& path, const struct stat& input) {
 // or the close failed.
 template <class Write>
 int writeOutput(const std::string& pfile, Output output, const std::string& name,
-                int write_failure, ReplaceFile::Existing existing, bool& kept, Write write) {
-  ReplaceFile file;
+                int write_failure, OutputFile::Existing existing, bool& kept, Write write) {
+  OutputFile file;
   if (!file.create(name, existing)) {
     const int err = errno;
-    if (file.refusal() == ReplaceFile::Refusal::exists) {
+    if (file.refusal() == OutputFile::Refusal::exists) {
       kept = true;
       return 0;
     }
     wontOpen(output, name);
-    if (file.refusal() == ReplaceFile::Refusal::not_regular) {
+    if (file.refusal() == OutputFile::Refusal::not_regular) {
       reportProblem(pfile, label(output, name) + ": not a regular file; left as it is");
     } else {
       reportError(pfile, label(output, name), err);
@@ -72,16 +72,16 @@ int writeOutput(const std::string& pfile, Output output, const std::string& name
     reportError(pfile, label(output, name), err);
     return write_failure;  // the temporary file goes with `file`
   }
-  const ReplaceFile::Outcome outcome = file.commit();
+  const OutputFile::Outcome outcome = file.commit();
   const int err = errno;
-  if (outcome == ReplaceFile::Outcome::placed) return 0;
-  if (file.refusal() == ReplaceFile::Refusal::exists) {
+  if (outcome == OutputFile::Outcome::placed) return 0;
+  if (file.refusal() == OutputFile::Refusal::exists) {
     kept = true;
     return 0;
   }
-  if (outcome == ReplaceFile::Outcome::not_placed) wontOpen(output, name);
+  if (outcome == OutputFile::Outcome::not_placed) wontOpen(output, name);
   reportError(pfile, label(output, name), err);
-  return outcome == ReplaceFile::Outcome::write_failed ? write_failure : 1;
+  return outcome == OutputFile::Outcome::write_failed ? write_failure : 1;
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
   }
 
   const auto existing =
-      shortfall.empty() ? ReplaceFile::Existing::replace : ReplaceFile::Existing::keep;
+      shortfall.empty() ? OutputFile::Existing::replace : OutputFile::Existing::keep;
   bool copy_kept = false, summary_kept = false;
   int status = writeOutput(pfile, Output::header_copy, copy, 1, existing, copy_kept,
                            [&](std::FILE* out) {

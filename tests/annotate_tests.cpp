@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "common/messages.hpp"
-#include "rx/annotate.hpp"
+#include "annotate/annotate.hpp"
 #include "support/builds.hpp"
 #include "support/capture.hpp"
 #include "support/files.hpp"

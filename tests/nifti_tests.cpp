@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "rx/nifti_file.hpp"
+#include "annotate/nifti_file.hpp"
 #include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
@@ -136,8 +136,11 @@ TEST(NiftiHead, ReadsTheVoxelLengthAndCountsTheNoteInEitherVersionAndOrder) {
 
 // The tool fails or writes a bad file; a size limit, a file that may not be
 // changed, or a full or read-only file system (a small tmpfs) stops it; or a
-// signal comes mid-step (one ignored at the start stays ignored by torvek,
-// and the tool still ends).
+// signal comes mid-step, while the tool runs or once it has written the new
+// file (one ignored at the start stays ignored by torvek, and the tool still
+// ends; of two, the run dies of the first). A signal held from the rename on
+// ends nothing, and a directory that cannot be removed is said: the note is
+// then written, with status 0 and 1.
 TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
   ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
   const std::string brik = "exec \"$0\" -brik d.nii ../P";
@@ -148,12 +151,22 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
            "\"$0\" -brik d.nii ../P' \"$0\"";
   };
   const std::string stuck = "head -c 1000 \"$6\" > \"$4\"; sleep 20";
+  // The tool writes the whole new file, then torvek gets the signal.
+  const auto sent = [](const std::string& signal) {
+    return "\"$real\" \"$@\"; kill -s " + signal + " $PPID";
+  };
+  const std::string gz = "exec sh -c 'ulimit -c 0; \"$0\" -brik d.nii.gz ../P; exit $?' \"$0\"";
+  const std::string int_then_term =
+      "env --default-signal=INT \"$0\" -brik d.nii ../P & sleep 0.5; kill -s INT $!; "
+      "sleep 0.3; kill -s TERM $!; wait $!";
+  const std::string strace = "exec strace -o /dev/null -e inject=";
   const std::string tmpfs = "mv d.nii .. && mount -t tmpfs -o size=1m,mode=0777 tmpfs . && "
                             "cd ../ds && mv ../d.nii . && ";
   const struct {
     std::string setup, tool, run, why;  // tool "": the real one
     int status = 1;
     long limit = -1;
+    bool written = false;  // the note is in place and confirmed
   } cases[] = {
       {"", "\"$real\" \"$@\"; exit 1", brik, "d.nii: nifti_tool exited with status 1"},
       {"", "\"$real\" \"$@\"; kill -s KILL $$", brik, "nifti_tool killed by signal 9"},
@@ -178,6 +191,18 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
       {"", stuck, signalled("TERM"), "interrupted by signal 15", 128 + SIGTERM},
       {"", stuck, signalled("HUP"), "interrupted by signal 1", 128 + SIGHUP},
       {"", stuck, signalled("INT", "trap \"\" INT; exec "), "nifti_tool killed by signal 2"},
+      {"gzip d.nii", sent("QUIT"), gz, "interrupted by signal 3", 128 + SIGQUIT},
+      {"gzip d.nii", sent("USR1"), gz, "interrupted by signal 10", 128 + SIGUSR1},
+      {"gzip d.nii", sent("USR2"), gz, "interrupted by signal 12", 128 + SIGUSR2},
+      {"gzip d.nii", sent("ALRM"), gz, "interrupted by signal 14", 128 + SIGALRM},
+      {"gzip d.nii", sent("PIPE"), gz, "interrupted by signal 13", 128 + SIGPIPE},
+      {"gzip d.nii", sent("XCPU"), gz, "interrupted by signal 24", 128 + SIGXCPU},
+      {"", "trap \"\" INT; head -c 1000 \"$6\" > \"$4\"; exec sleep 20", int_then_term,
+       "interrupted by signal 2", 128 + SIGINT},
+      {"", "", strace + "renameat:signal=TERM \"$0\" -brik d.nii ../P",
+       "d.nii: signal 15 arrived after the note was written\n", 0, -1, true},
+      {"", "", strace + "unlinkat:error=EBUSY \"$0\" -brik d.nii ../P",
+       ": cannot be removed: Device or resource busy\n", 1, -1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.setup + " " + c.tool + " " + c.run);
@@ -189,8 +214,18 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
     }
     if (!c.tool.empty()) scene.fakeTool(c.tool);
     const auto before = scene.files();
-    expectUnchanged(scene.shell(c.run, {.file_size_limit = c.limit}), before, scene, c.why,
-                    c.status);
+    const RunResult r = scene.shell(c.run, {.file_size_limit = c.limit});
+    if (!c.written) {
+      expectUnchanged(r, before, scene, c.why, c.status);
+    } else {
+      EXPECT_EQ(r.exit_code, c.status) << r.err;
+      EXPECT_NE(r.out.find(kConfirmed), std::string::npos) << r.out;
+      EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+      const std::string after = read_file(scene.ds + "/d.nii");
+      EXPECT_EQ(parseHead(std::as_bytes(std::span(after)), kNote).notes, 1u);
+      // Beside it, only the directory that could not be removed.
+      EXPECT_EQ(scene.files().size(), c.status == 0 ? 1u : 2u);
+    }
     scene.shell("chattr -i d.nii 2>/dev/null; chmod 0777 .; cd .. && umount ds 2>/dev/null");
   }
 }

@@ -22,14 +22,14 @@
 #include <unistd.h>
 
 #include "support/bad_input.hpp"
-#include "summary/replace_file.hpp"
+#include "summary/output_file.hpp"
 #include "support/builds.hpp"
 #include "support/files.hpp"
 #include "support/header_builder.hpp"
 #include "support/run.hpp"
 
 using namespace testing_support;
-using melvane::ReplaceFile;
+using melvane::OutputFile;
 using Files = std::map<std::string, std::string>;
 
 namespace {
@@ -633,12 +633,12 @@ TEST(MelvaneReplacedFile, SymbolicLinkIsReplacedNotFollowed) {
 
 namespace {
 
-// Starts a child that makes a ReplaceFile of `kind` for dir/out, writes part
+// Starts a child that makes a OutputFile of `kind` for dir/out, writes part
 // of a patient header to it, then reports through a pipe and waits to be
 // signalled. Every signal starts at its default action, as in a shell, except
 // `ignored`, as under nohup; no core is dumped. Returns the child's pid once it
 // has written.
-pid_t childWritingOutput(const TempDir& dir, ReplaceFile::Temporary kind, int ignored = 0) {
+pid_t childWritingOutput(const TempDir& dir, OutputFile::Temporary kind, int ignored = 0) {
   int ready[2];
   if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -646,7 +646,7 @@ pid_t childWritingOutput(const TempDir& dir, ReplaceFile::Temporary kind, int ig
     for (int s = 1; s <= SIGRTMAX; ++s) std::signal(s, s == ignored ? SIG_IGN : SIG_DFL);
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
-    ReplaceFile file(kind);
+    OutputFile file(kind);
     if (!file.create(dir / "out")) _exit(2);
     std::fputs("patient name = DOE^JANE\n", file.stream());
     std::fflush(file.stream());
@@ -689,7 +689,7 @@ bool noRandom(std::span<unsigned char>) {
 // run is killed outright.
 TEST(MelvaneTemporaryFile, UnnamedTemporaryLeavesNothingWhenKilled) {
   TempDir dir;
-  const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::unnamed_where_possible);
+  const pid_t pid = childWritingOutput(dir, OutputFile::Temporary::unnamed_where_possible);
   EXPECT_TRUE(listing(dir.path()).empty());
   killAndReap(pid, SIGKILL);
   EXPECT_TRUE(listing(dir.path()).empty());
@@ -705,7 +705,7 @@ TEST(MelvaneTemporaryFile, NamedTemporaryIsRemovedByEverySignalThatEndsTheRun) {
         SIGVTALRM, SIGPROF, SIGABRT, SIGSEGV, SIGBUS, SIGSYS, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX}) {
     SCOPED_TRACE(strsignal(signal_number));
     TempDir dir;
-    const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::named);
+    const pid_t pid = childWritingOutput(dir, OutputFile::Temporary::named);
     const Files before = listing(dir.path());
     ASSERT_EQ(before.size(), 1u);
     EXPECT_TRUE(before.begin()->first.starts_with(".melvane-"));
@@ -718,19 +718,19 @@ TEST(MelvaneTemporaryFile, NamedTemporaryIsRemovedByEverySignalThatEndsTheRun) {
 // exists: the hangup is discarded, and a later SIGTERM still removes the file.
 TEST(MelvaneTemporaryFile, IgnoredHangupStaysIgnored) {
   TempDir dir;
-  const pid_t pid = childWritingOutput(dir, ReplaceFile::Temporary::named, SIGHUP);
+  const pid_t pid = childWritingOutput(dir, OutputFile::Temporary::named, SIGHUP);
   ASSERT_EQ(kill(pid, SIGHUP), 0);
   killAndReap(pid, SIGTERM);
   EXPECT_TRUE(listing(dir.path()).empty());
 }
 
 // A named temporary that is never put in place, as after a failed write, goes
-// with its ReplaceFile; the target keeps its bytes.
+// with its OutputFile; the target keeps its bytes.
 TEST(MelvaneTemporaryFile, NamedTemporaryThatIsNotPlacedIsRemoved) {
   TempDir dir;
   write_file(dir / "out", kEarlier);
   {
-    ReplaceFile file(ReplaceFile::Temporary::named);
+    OutputFile file(OutputFile::Temporary::named);
     ASSERT_TRUE(file.create(dir / "out")) << std::strerror(errno);
     std::fputs("patient name = DOE^JANE\n", file.stream());
     ASSERT_EQ(listing(dir.path()).size(), 2u);
@@ -741,15 +741,15 @@ TEST(MelvaneTemporaryFile, NamedTemporaryThatIsNotPlacedIsRemoved) {
 // A temporary name that is taken is left alone and the next one is tried, both
 // when the temporary is named at its creation and just before its rename.
 TEST(MelvaneTemporaryFile, TakenTemporaryNamesAreSkipped) {
-  for (const auto kind : {ReplaceFile::Temporary::named, ReplaceFile::Temporary::unnamed_where_possible}) {
+  for (const auto kind : {OutputFile::Temporary::named, OutputFile::Temporary::unnamed_where_possible}) {
     TempDir dir;
     write_file(dir / ".melvane-AAAAAA", "another run's file");
     names_drawn = 0;
     {
-      ReplaceFile file(kind, countingRandom);
+      OutputFile file(kind, countingRandom);
       ASSERT_TRUE(file.create(dir / "out")) << std::strerror(errno);
       std::fputs("new", file.stream());
-      ASSERT_EQ(file.commit(), ReplaceFile::Outcome::placed) << std::strerror(errno);
+      ASSERT_EQ(file.commit(), OutputFile::Outcome::placed) << std::strerror(errno);
     }
     EXPECT_EQ(names_drawn, 2);
     EXPECT_EQ(listing(dir.path()), (Files{{".melvane-AAAAAA", "another run's file"}, {"out", "new"}}));
@@ -761,12 +761,12 @@ TEST(MelvaneTemporaryFile, NoRandomBytesNoTemporary) {
   TempDir dir;
   write_file(dir / "out", kEarlier);
   {
-    ReplaceFile named(ReplaceFile::Temporary::named, noRandom);
+    OutputFile named(OutputFile::Temporary::named, noRandom);
     EXPECT_FALSE(named.create(dir / "out"));
     EXPECT_EQ(errno, ENOSYS);
-    ReplaceFile unnamed(ReplaceFile::Temporary::unnamed_where_possible, noRandom);
+    OutputFile unnamed(OutputFile::Temporary::unnamed_where_possible, noRandom);
     ASSERT_TRUE(unnamed.create(dir / "out"));
-    EXPECT_EQ(unnamed.commit(), ReplaceFile::Outcome::not_placed);
+    EXPECT_EQ(unnamed.commit(), OutputFile::Outcome::not_placed);
     EXPECT_EQ(errno, ENOSYS);
   }
   EXPECT_EQ(listing(dir.path()), (Files{{"out", kEarlier}}));

@@ -2,9 +2,10 @@
 // nifti_tool writes a new file in a private hidden directory beside the
 // dataset, the new file is read back (the note is there, the voxel data are
 // whole) and only then renamed over the dataset. Runs on one dataset take
-// turns (an exclusive lock on it for the whole step), and SIGINT, SIGTERM
-// and SIGHUP end the run only after the tool has ended and the new file is
-// gone.
+// turns (an exclusive lock on it for the whole step). A signal that ends the
+// run before the rename ends it only after the tool has ended and the new
+// file is gone (common/cleanup.hpp); one that comes later waits until the
+// confirmation is out and then ends nothing.
 #pragma once
 
 #include <cstdio>
@@ -12,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rx/annotate.hpp"
+#include "annotate/tool_run.hpp"
 
 namespace torvek {
 
@@ -29,8 +30,9 @@ std::vector<std::string> niftiCommand(const std::string& note, const std::string
 // Adds `note` to the dataset named by `prefix` as an AFNI extension and
 // prints the confirmation on `out`, naming the file written. Every failure
 // leaves the dataset as it was, removes the new file, says on `err` what
-// failed, and returns 1. A signal of the three ends the run (after the
-// cleanup and a message) instead of returning.
+// failed, and returns 1. A signal that ends the run before the rename does so
+// after the cleanup and a message; one held from the rename on is said
+// ("signal N arrived after the note was written") after the confirmation.
 int annotateNifti(const char* program, const std::string& prefix, const std::string& note,
                   std::FILE* out, std::FILE* err, const ToolRunner& runner);
 

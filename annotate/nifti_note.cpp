@@ -1,9 +1,8 @@
 // The NIfTI step of -brik: lock the dataset, let nifti_tool write a new file
 // in a private directory beside it, check the new file, carry the dataset's
 // owner, mode and extended attributes over, rename it into place.
-#include "rx/nifti_note.hpp"
+#include "annotate/nifti_note.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,10 +14,11 @@
 #include <cstring>
 #include <memory>
 
+#include "common/cleanup.hpp"
 #include "common/messages.hpp"
-#include "common/replaced_file.hpp"
-#include "rx/nifti_file.hpp"
-#include "rx/step_signals.hpp"
+#include "common/pass_on_attributes.hpp"
+#include "common/unique_name.hpp"
+#include "annotate/nifti_file.hpp"
 
 namespace torvek {
 namespace {
@@ -30,48 +30,51 @@ bool exists(const std::string& path) {
 
 // A directory ".torvek-XXXXXX" beside the dataset, mode 0700, that only this
 // run writes into: the new file cannot be taken or swapped by anyone else.
-// Removed with what it holds when the object goes away.
+// Registered with pfile::cleanup from its creation, so that a signal that
+// ends the run removes it with what it holds; removed when the object goes
+// away.
 class PrivateDirectory {
  public:
-  explicit PrivateDirectory(int parent) : parent_(parent) {}
+  PrivateDirectory(int parent, const char* program) : parent_(parent), program_(program) {}
   ~PrivateDirectory() { remove(); }
   PrivateDirectory(const PrivateDirectory&) = delete;
   PrivateDirectory& operator=(const PrivateDirectory&) = delete;
 
+  // Makes it in `parent`, which the user names `shown` ("" or ending in '/').
   // False with errno set when no directory could be made.
-  bool create() {
-    if (pfile::withUniqueName(".torvek-", pfile::kernelRandom, name_, [&](const char* name) {
+  bool create(const std::string& shown) {
+    const pfile::cleanup::Held held;
+    if (!pfile::withUniqueName(".torvek-", pfile::kernelRandom, name_, [&](const char* name) {
           return ::mkdirat(parent_, name, 0700) == 0;
         })) {
-      return true;
+      name_.clear();
+      return false;
     }
-    name_.clear();
-    return false;
+    slot_ = pfile::cleanup::add(parent_, name_, pfile::cleanup::Kind::directory, program_,
+                                shown + name_);
+    if (slot_ < 0) {
+      ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+      name_.clear();
+      errno = ENFILE;
+      return false;
+    }
+    return true;
   }
 
   const std::string& name() const { return name_; }
 
-  void remove() {
-    if (name_.empty()) return;
-    const int fd =
-        ::openat(parent_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr) {
-      while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-          ::unlinkat(fd, entry->d_name, 0);
-        }
-      }
-      ::closedir(dir);
-    } else if (fd >= 0) {
-      ::close(fd);
-    }
-    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+  // False when it could not be removed (said on standard error).
+  bool remove() {
+    if (name_.empty()) return true;
     name_.clear();
+    return pfile::cleanup::remove(slot_);
   }
 
  private:
   int parent_;
+  const char* program_;
   std::string name_;
+  int slot_ = -1;
 };
 
 // A descriptor closed when the object goes away.
@@ -92,24 +95,21 @@ class Descriptor {
 };
 
 // One run of the step, its messages naming the dataset as the user named it.
+// Until the rename, a signal that ends the run says so and that the dataset
+// is unchanged.
 class NiftiStep {
  public:
   NiftiStep(const char* program, std::string shown, std::FILE* out, std::FILE* err)
-      : program_(program), shown_(std::move(shown)), out_(out), err_(err) {}
+      : program_(program), shown_(std::move(shown)), out_(out), err_(err) {
+    pfile::cleanup::setSignalMessage(program_, shown_, "; the dataset is unchanged");
+  }
+  ~NiftiStep() { pfile::cleanup::setSignalMessage({}, {}, {}); }
+  NiftiStep(const NiftiStep&) = delete;
+  NiftiStep& operator=(const NiftiStep&) = delete;
 
   int fail(const std::string& what) {
     pfile::report(program_, shown_, what + "; the dataset is unchanged", out_, err_);
     return 1;
-  }
-
-  // Ends the run with the pending signal, once nothing of the step is left.
-  [[noreturn]] void interrupted(PrivateDirectory* temporary) {
-    if (temporary) temporary->remove();
-    pfile::report(program_, shown_,
-                  "interrupted by signal " + std::to_string(StepSignals::pending()) +
-                      "; the dataset is unchanged",
-                  out_, err_);
-    signals_.dieOfPending();
   }
 
   int run(const std::string& note, const ToolRunner& runner);
@@ -119,7 +119,6 @@ class NiftiStep {
   std::string shown_;
   std::FILE* out_;
   std::FILE* err_;
-  StepSignals signals_;
 };
 
 int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
@@ -161,7 +160,6 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
     }
     if (!S_ISREG(before.st_mode)) return fail("is not a regular file");
     while (::flock(dataset.get(), LOCK_EX) != 0) {
-      if (StepSignals::pending()) interrupted(nullptr);
       if (errno != EINTR) return fail(std::string("cannot be locked: ") + std::strerror(errno));
     }
     struct stat now {};
@@ -171,12 +169,11 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
     }
   }
 
-  const auto isInterrupted = [] { return StepSignals::pending() != 0; };
-  const nifti::Contents old = nifti::inspect(dataset.get(), gzip, false, note, isInterrupted);
+  const nifti::Contents old = nifti::inspect(dataset.get(), gzip, false, note);
   if (!old.problem.empty()) return fail("torvek cannot check this dataset: " + old.problem);
 
-  PrivateDirectory temporary(dir.get());
-  if (!temporary.create()) {
+  PrivateDirectory temporary(dir.get(), program_);
+  if (!temporary.create(real.substr(0, slash + 1))) {
     return fail(std::string("no temporary directory can be made beside it: ") +
                 std::strerror(errno));
   }
@@ -186,7 +183,6 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   std::fflush(out_);
   std::fflush(err_);
   const ToolEnd end = runner(niftiCommand(note, written, real));
-  if (StepSignals::pending()) interrupted(&temporary);
   const std::string failure = describeToolEnd("nifti_tool", end);
   if (!failure.empty()) return fail(failure);
 
@@ -194,8 +190,7 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   if (fresh.get() < 0) {
     return fail(std::string("nifti_tool wrote no new file: ") + std::strerror(errno));
   }
-  const nifti::Contents now = nifti::inspect(fresh.get(), gzip, true, note, isInterrupted);
-  if (StepSignals::pending()) interrupted(&temporary);
+  const nifti::Contents now = nifti::inspect(fresh.get(), gzip, true, note);
   const std::string check = "the new file from nifti_tool fails its check: ";
   if (!now.problem.empty()) return fail(check + now.problem);
   if (now.data_bytes != old.data_bytes) {
@@ -215,25 +210,21 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
                 std::strerror(errno));
   }
 
-  int renamed = -1, rename_error = 0;
-  {
-    const StepSignalsHeld held;
-    if (!StepSignals::pending()) {
-      renamed = ::renameat(dir.get(), inside.c_str(), dir.get(), base.c_str());
-      rename_error = errno;
-    }
+  // From just before the rename until the confirmation is out, signals that
+  // would end the run are held: one that comes now finds the note in place
+  // and no longer undoes anything, so 128+N always means "unchanged".
+  pfile::cleanup::Held held;
+  if (::renameat(dir.get(), inside.c_str(), dir.get(), base.c_str()) != 0) {
+    return fail(std::string("cannot be replaced: ") + std::strerror(errno));
   }
-  if (renamed != 0) {
-    if (StepSignals::pending()) interrupted(&temporary);
-    return fail(std::string("cannot be replaced: ") + std::strerror(rename_error));
-  }
+  held.keep();
+  pfile::cleanup::setSignalMessage({}, {}, {});
   temporary.remove();
   std::fprintf(out_, "Rx info is written to %s as an AFNI extension (ecode=4).\n", shown_.c_str());
-  // A signal that came after the rename finds the step done: the note is in
-  // place and confirmed, and the run ends with the signal.
-  if (StepSignals::pending()) {
-    std::fflush(out_);
-    signals_.dieOfPending();
+  if (const int late = pfile::cleanup::heldSignal(); late != 0) {
+    pfile::report(program_, shown_,
+                  "signal " + std::to_string(late) + " arrived after the note was written", out_,
+                  err_);
   }
   return 0;
 }

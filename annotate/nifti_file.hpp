@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,9 +31,6 @@ Contents parseHead(std::span<const std::byte> head, std::string_view note);
 // Reads the dataset open on `fd` from its start and parses its head. With
 // `whole`, a gzip file is read to its end and its decompressed length counted
 // (a plain file's length is its size); without, a gzip file's length stays 0.
-// `interrupted` is asked between chunks; when it says yes, reading stops with
-// a problem set.
-Contents inspect(int fd, bool gzip, bool whole, std::string_view note,
-                 const std::function<bool()>& interrupted);
+Contents inspect(int fd, bool gzip, bool whole, std::string_view note);
 
 }  // namespace torvek::nifti

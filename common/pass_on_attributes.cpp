@@ -1,9 +1,8 @@
-// Random hidden names, and the attributes an old file passes on to its
-// replacement.
-#include "common/replaced_file.hpp"
+// The attributes an old file passes on to its replacement.
+#include "common/pass_on_attributes.hpp"
 
+#include <cerrno>
 #include <cstring>
-#include <sys/random.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -66,13 +65,6 @@ bool copyAttributes(const char* from, int fd) {
 }
 
 }  // namespace
-
-bool kernelRandom(std::span<unsigned char> bytes) {
-  const ssize_t got = getrandom(bytes.data(), bytes.size(), 0);
-  if (got == static_cast<ssize_t>(bytes.size())) return true;
-  if (got >= 0) errno = EIO;
-  return false;
-}
 
 bool passOnAttributes(const std::string& from, const struct stat& old, int to) {
   if (!copyAttributes(from.c_str(), to)) return false;

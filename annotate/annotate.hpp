@@ -1,16 +1,16 @@
 // Dataset annotation: with -brik, torvek stores the Rx as a note in the scan's
 // AFNI dataset (through AFNI's 3dNotes) or NIfTI file (through nifti_tool,
 // as an AFNI extension). The tool is started without a shell, from an
-// argument vector, and how it ended decides whether the run confirms. Every
-// message names the dataset through pfile::report.
+// argument vector (annotate/tool_run.hpp), and how it ended decides whether
+// the run confirms. Every message names the dataset through pfile::report.
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "annotate/tool_run.hpp"
 #include "rx/layout.hpp"
 #include "rx/rx.hpp"
 
@@ -32,30 +32,6 @@ std::string noteText(const RxRecord& rx);
 // 3dNotes's argument vector, argv[0] first. The prefix is one element, byte
 // for byte, with "+orig" appended: nothing in it is interpreted.
 std::vector<std::string> afniCommand(std::string_view prefix, const RxRecord& rx);
-
-// How a started tool ended, or why it could not be started.
-struct ToolEnd {
-  enum class How { exited, signaled, not_started, wait_failed };
-  How how = How::exited;
-  int value = 0;  // exit status, signal number, or errno of the failed call
-};
-
-// Starts argv[0], looked up on PATH, with the given arguments and this
-// process's environment; standard input, output and error are shared with
-// the child, which starts with every signal at its default disposition and
-// none blocked. SIGCHLD is set back to its default first, since an inherited
-// "ignore" would reap the child before it could be awaited. Waits for it
-// (retrying after interruptions); a signal caught by StepSignals meanwhile is
-// passed on to it. Never throws for a tool that fails; the
-// result says how it ended.
-ToolEnd runTool(const std::vector<std::string>& argv);
-
-// Empty when the tool succeeded (exit status 0); otherwise what happened, for
-// a message such as "3dNotes: not found on PATH" or "nifti_tool exited with
-// status 1".
-std::string describeToolEnd(const std::string& tool, const ToolEnd& end);
-
-using ToolRunner = std::function<ToolEnd(const std::vector<std::string>&)>;
 
 // Writes the note for `rx` into the dataset named by `prefix` (a NIfTI one
 // through annotateNifti), then prints the confirmation line on `out`. Nothing is started, and the run is reported as

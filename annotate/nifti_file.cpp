@@ -1,6 +1,6 @@
 // NIfTI header fields, the extension list, and reading a plain or gzip file
 // far enough to check them.
-#include "rx/nifti_file.hpp"
+#include "annotate/nifti_file.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,8 +207,7 @@ Contents parseHead(Bytes head, std::string_view note) {
   return c;
 }
 
-Contents inspect(int fd, bool gzip, bool whole, std::string_view note,
-                 const std::function<bool()>& interrupted) {
+Contents inspect(int fd, bool gzip, bool whole, std::string_view note) {
   Contents c;
   Reader reader(fd, gzip);
   std::vector<std::byte> head(kHeader2 + 4);
@@ -251,10 +250,6 @@ Contents inspect(int fd, bool gzip, bool whole, std::string_view note,
   std::vector<std::byte> chunk(1 << 20);
   while ((got = reader.read(chunk.data(), chunk.size(), why)) > 0) {
     c.length += static_cast<std::uint64_t>(got);
-    if (interrupted()) {
-      c.problem = "its reading was interrupted";
-      return c;
-    }
   }
   if (got < 0 || !(why = reader.endProblem()).empty()) {
     c.problem = "it does not decompress: " + why;

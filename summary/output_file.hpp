@@ -6,11 +6,10 @@
 // The temporary has no name while it is written (O_TMPFILE), so nothing is
 // left behind whatever ends the run, SIGKILL included. It gets a hidden name
 // ".melvane-XXXXXX" just before it is renamed over the target. On a file
-// system without unnamed files it is named from the start; every signal whose
-// default action ends the process then removes it before the run dies of the
-// same signal, so that only SIGKILL (or a crash of the system) can leave it
-// behind. A signal that has a handler or is ignored when the first temporary
-// is named keeps it: a run started under nohup still ignores SIGHUP.
+// system without unnamed files it is named from the start. A named temporary
+// is registered with pfile::cleanup (common/cleanup.hpp): every signal whose
+// default action ends the process removes it before the run dies of the same
+// signal, so that only SIGKILL (or a crash of the system) can leave it behind.
 //
 // An existing target that is a regular file passes its extended attributes
 // (its ACL among them), its permission bits, and its owner and group where
@@ -23,28 +22,25 @@
 #pragma once
 
 #include <cstdio>
-#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "common/replaced_file.hpp"
+#include "common/pass_on_attributes.hpp"
+#include "common/unique_name.hpp"
 
 namespace melvane {
 
-class ReplaceFile {
+class OutputFile {
  public:
   enum class Temporary { unnamed_where_possible, named };
-  // Fills `bytes` with random bytes; false when it cannot. Temporary names
-  // are drawn from it.
-  using RandomSource = bool (*)(std::span<unsigned char> bytes);
-
-  explicit ReplaceFile(Temporary kind = Temporary::unnamed_where_possible,
-                       RandomSource random = pfile::kernelRandom)
+  // Temporary names are drawn from `random`.
+  explicit OutputFile(Temporary kind = Temporary::unnamed_where_possible,
+                      pfile::RandomSource random = pfile::kernelRandom)
       : kind_(kind), random_(random) {}
-  ~ReplaceFile();  // drops a temporary file that was never put in place
-  ReplaceFile(const ReplaceFile&) = delete;
-  ReplaceFile& operator=(const ReplaceFile&) = delete;
+  ~OutputFile();  // drops a temporary file that was never put in place
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
   // What an existing file of the target's name gets: replaced, or kept (the
   // new file is then put in place only where no file has that name).
@@ -77,19 +73,22 @@ class ReplaceFile {
  private:
   int openTemporary();
   bool nameTemporary(int fd);
+  bool registerTemporary();
   bool passOnAttributes(int fd, const std::string& path) const;
   bool placeTemporary();
   void removeTemporary();
 
   Temporary kind_;
-  RandomSource random_;
+  pfile::RandomSource random_;
   int dir_ = -1;
   std::string name_;
+  std::string directory_;  // the target's directory as the caller named it, with its '/'
   std::string temporary_;  // the hidden name, once the temporary has one
   bool existing_ = false;  // a regular file has the target's name
   bool keep_ = false;      // put in place only where no file has the name
   Refusal refusal_ = Refusal::none;
   struct stat old_ {};     // the regular file it replaces, when existing_
+  int slot_ = -1;          // the temporary's pfile::cleanup slot
   std::FILE* stream_ = nullptr;
 };
 
