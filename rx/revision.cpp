@@ -73,6 +73,14 @@ std::string revisionRefusal(const Layout& layout, Bytes header, std::size_t got)
   return shown + reads;
 }
 
+void printRevisionsRead(std::FILE* out) {
+  const auto rows = pfile::scannerRevisions();
+  std::fprintf(out,
+               "Reads the Pfiles of scanner software revisions %s to %s, in either byte "
+               "order:\n%s.\n",
+               rows.front().name, rows.back().name, pfile::revisionList(rows).c_str());
+}
+
 HeaderPlan::HeaderPlan(const Layout& build, const pfile::HeaderLayout& table)
     : name_(build.every_revision ? std::string("revision ") + table.revision->name : build.name),
       read_{{{table.header_size, "\n.Error in readMRImageHeader()."}}},

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 #include "common/revisions.hpp"
@@ -32,6 +33,9 @@ std::size_t firstReadSize(const Layout& layout);
 // 20.007"; torvek: "revision 26.003000 is not one this program reads (it
 // reads 7.0, 9.0, ...)".
 std::string revisionRefusal(const Layout& layout, Bytes header, std::size_t got);
+
+// The line of torvek's --help that names the revisions it reads.
+void printRevisionsRead(std::FILE* out);
 
 // The build's layout for one header of a revision it reads: the header size,
 // record positions and Rx field offsets of the revision's row, as its words

@@ -146,7 +146,12 @@ TEST(StandardOptions, HelpVersionAndUsageErrors) {
     const char* executable;
     const char* name;
   } programs[] = {{TORVEK_A, "torvek-a"}, {TORVEK_B, "torvek-b"}, {TORVEK_C, "torvek-c"},
-                  {TORVEK_REV20, "torvek-rev20"}, {MELVANE, "melvane"}};
+                  {TORVEK_REV20, "torvek-rev20"}, {TORVEK, "torvek"}, {MELVANE, "melvane"}};
+  // torvek's --help also names the revisions it reads.
+  const std::string revisions =
+      "Reads the Pfiles of scanner software revisions 7.0 to 30.1, in either byte order:\n"
+      "7.0, 9.0, 11.0, 14.0, 14.3, 15.000, 15.001, 16.000, 20.005-20.007, 24.0, 26.002, "
+      "27.000, 27.001, 28.000-28.003, 30.0, 30.1.\n";
   for (const auto& program : programs) {
     SCOPED_TRACE(program.name);
     const RunResult version = run({program.executable, "--version"});
@@ -163,7 +168,7 @@ TEST(StandardOptions, HelpVersionAndUsageErrors) {
     const std::string usage =
         "\nReading Rx info from GE Pfile header.\nUsage: " + std::string(program.executable) +
         usage_tail;
-    EXPECT_EQ(help.out, usage);
+    EXPECT_EQ(help.out, usage + (program.name == std::string("torvek") ? revisions : ""));
     const RunResult none = run({program.executable});
     EXPECT_EQ(none.exit_code, 2);
     EXPECT_EQ(none.err, "");
@@ -618,6 +623,11 @@ TEST(TorvekEveryRevision, AHeaderThatDisagreesWithItselfFailsTheRun) {
   } cases[] = {
       {kBuildScanner, "rev=24.0", {"tlhc_R=50"},
        "the normal disagrees with the image corners: is revision 24.0" + question},
+      // An axial slab whose top left corner (S at 147340 + 728) lies 24 mm
+      // above the plane, 5.7 degrees off; 2 mm, 0.5 degrees, passes.
+      {kBuildScanner, "rev=24.0", {"norm_R=0", "norm_A=0", "norm_S=1", "f32@148068=39"},
+       "the normal disagrees with the image corners: is revision 24.0" + question},
+      {kBuildScanner, "rev=24.0", {"norm_R=0", "norm_A=0", "norm_S=1", "f32@148068=17"}, ""},
       // A named corner leaves the others zero: the corners lie on one line.
       {kBuildScanner, "rev=9.0", {"order=be", "brhc_R=1"},
        "the normal disagrees with the image corners: is revision 9.0" + question},
