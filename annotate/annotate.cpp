@@ -39,6 +39,7 @@ std::optional<const char*> undefinedRx(RxOutcome outcome) {
       return "start_ras is not a known letter, so the slab end is unknown";
     case RxOutcome::not_finite: return "the Rx is not finite";
     case RxOutcome::not_unit_normal: return "the slab normal is not of unit length";
+    case RxOutcome::not_self_consistent: return "the Pfile header disagrees with itself";
   }
   return "the Rx could not be computed";
 }

@@ -83,18 +83,18 @@ double dot(const Vector& x, const Vector& y) { return x.r * y.r + x.a * y.a + x.
 double length(const Vector& x) { return std::sqrt(dot(x, x)); }
 bool isZero(const Vector& x) { return x.r == 0 && x.a == 0 && x.s == 0; }
 
-std::string withQuestion(const ScanHeader& header, const std::string& finding) {
+}  // namespace
+
+std::string tableQuestion(const ScanHeader& header, const std::string& finding) {
   return finding + ": is " + revisionLabel(header) + "'s table right for this file?";
 }
-
-}  // namespace
 
 std::string normalLengthDisagreement(const ScanHeader& header) {
   const double size = length(vectorAt(header, header.revision().image_fields->normal));
   if (std::fabs(size - 1.0) <= 0.001) return {};  // a NaN length fails this too
   char finding[96];
   std::snprintf(finding, sizeof finding, "the slab normal has length %.4f, not 1", size);
-  return withQuestion(header, finding);
+  return tableQuestion(header, finding);
 }
 
 std::string cornerDisagreement(const ScanHeader& header) {
@@ -111,7 +111,7 @@ std::string cornerDisagreement(const ScanHeader& header) {
   const double lengths = length(plane_normal) * length(normal);
   // A zero cross product (corners on one line) or a zero normal fails too.
   if (!(lengths > 0) || !(std::fabs(dot(plane_normal, normal)) / lengths >= 0.999)) {
-    return withQuestion(header, "the normal disagrees with the image corners");
+    return tableQuestion(header, "the normal disagrees with the image corners");
   }
   const double edge = std::max(length(across), length(down));
   const double fov = header.real(Record::image, fields.field_of_view);
@@ -119,7 +119,7 @@ std::string cornerDisagreement(const ScanHeader& header) {
     char finding[160];
     std::snprintf(finding, sizeof finding,
                   "the image corners span %.1f mm where the field of view is %.1f mm", edge, fov);
-    return withQuestion(header, finding);
+    return tableQuestion(header, finding);
   }
   return {};
 }
@@ -130,7 +130,7 @@ std::string examNumberDisagreement(const ScanHeader& header) {
   const std::int64_t in_series =
       header.integer(Record::series, revision.series_fields->exam_number);
   if (in_exam == in_series) return {};
-  return withQuestion(header, "the exam number is " + std::to_string(in_exam) +
+  return tableQuestion(header, "the exam number is " + std::to_string(in_exam) +
                                   " in the exam record and " + std::to_string(in_series) +
                                   " in the series record");
 }

@@ -67,6 +67,9 @@ std::string revisionLabel(const ScanHeader& header);
 //   (bottom right - top right), and the longer of those two edges equals the
 //   field of view within 1 %;
 // - the exam number in the exam record equals its copy in the series record.
+// `finding` followed by ": is revision 16.000's table right for this file?".
+std::string tableQuestion(const ScanHeader& header, const std::string& finding);
+
 std::string normalLengthDisagreement(const ScanHeader& header);
 std::string cornerDisagreement(const ScanHeader& header);
 std::string examNumberDisagreement(const ScanHeader& header);

@@ -1,9 +1,11 @@
 // A header layout as one torvek build knows it: how many of the file's first
 // bytes the build reads, where its records lie in them, where the Rx fields
-// lie in those records, the sizes the stand-alone record readers use, the
-// layout report's lines, and the software revisions the build accepts, if it
-// checks them. Every value is in bytes; each build links exactly one Layout
-// object.
+// lie in those records, the sizes the stand-alone record readers use, and the
+// layout report's lines. A build that reads scanner-written revisions names
+// instead the rows of the revision table (common/revisions.hpp) it reads;
+// each header's positions come from its row once its revision is read (see
+// rx/revision.hpp). Every value is in bytes; each build links exactly one
+// Layout object.
 #pragma once
 
 #include <cstddef>
@@ -69,17 +71,25 @@ struct Layout {
   RecordSizes record_sizes;
   std::span<const ReportLine> report;  // empty: this build prints no layout report
   RecordDumps dump_records;            // null: this build dumps no records
-  // The revisions this build reads, as the float at offset 0 holds them in
-  // the header's byte order, which that float also tells (see
-  // common/byte_order.hpp); every Rx float is then read in that order. Empty:
-  // no revision is checked and every number is read in host order.
-  std::span<const float> revisions = {};
+  // The rows of the revision table this build reads, by name, or with
+  // every_revision all of them. The revision is the float at offset 0 in the
+  // header's byte order, which that float also tells (see
+  // common/byte_order.hpp); every number is then read in that order, and the
+  // positions above are those of the revision's row. None: the positions
+  // above hold, no revision is checked, and numbers are read in host order.
+  std::span<const std::string_view> revisions = {};
+  bool every_revision = false;
 };
+
+constexpr bool readsRevisions(const Layout& layout) {
+  return layout.every_revision || !layout.revisions.empty();
+}
 
 extern const Layout layoutA;
 extern const Layout layoutB;
 extern const Layout layoutC;
 extern const Layout layoutRev20;
+extern const Layout layoutScanner;
 
 // The end of the last Rx field in the header buffer: the input must hold this
 // many bytes for every Rx input to come from it.
@@ -96,9 +106,8 @@ constexpr std::size_t rxInputsEnd(const Layout& layout) {
 }
 
 // True when both records lie inside the header, every Rx field inside its
-// record, the short reads come in order with the last one covering the
-// whole header, and each accepted revision lies where the byte-order test
-// takes it for host order (5.0 to 100.0).
+// record, and the short reads come in order with the last one covering the
+// whole header. (A build of table rows has the table's own checks.)
 consteval bool fitsHeader(const Layout& layout) {
   const RxFieldOffsets& rx = layout.rx;
   const RecordSizes& sizes = layout.record_sizes;
@@ -110,9 +119,6 @@ consteval bool fitsHeader(const Layout& layout) {
   }
   if (layout.series_position + sizes.series > layout.header_size) return false;
   if (layout.image_position + sizes.image > layout.header_size) return false;
-  for (float revision : layout.revisions) {
-    if (!(revision >= 5.0f && revision <= 100.0f) || layout.header_size < 4) return false;
-  }
   std::size_t needs = 0;
   for (const ShortRead& read : layout.short_reads) {
     if (read.needs <= needs) return false;

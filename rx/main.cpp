@@ -11,6 +11,7 @@
 #include "common/standard_options.hpp"
 #include "annotate/annotate.hpp"
 #include "rx/args.hpp"
+#include "rx/revision.hpp"
 #include "rx/rx.hpp"
 
 namespace {
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
   switch (pfile::standardOption(argc, argv)) {
     case pfile::StandardOption::help:
       torvek::instructions(argv[0], stdout);
+      if (layout.every_revision) torvek::printRevisionsRead(stdout);
       return outputStatus(layout);
     case pfile::StandardOption::version:
       pfile::printVersion(layout.program, stdout);

@@ -13,6 +13,7 @@
 #include "common/byte_order.hpp"
 #include "common/messages.hpp"
 #include "common/pfile_input.hpp"
+#include "common/scan_header.hpp"
 #include "rx/header_read.hpp"
 #include "rx/revision.hpp"
 
@@ -111,6 +112,20 @@ std::string nonUnitNormal(const RxInputs& in) {
   return message;
 }
 
+std::string slabBeyondBore(const RxRecord& rx, bool with_end) {
+  const std::pair<const char*, float> values[] = {
+      {"Start R/L", rx.start_rl}, {"Start A/P", rx.start_ap}, {"Start S/I", rx.start_si},
+      {"End R/L", rx.end_rl},     {"End A/P", rx.end_ap},     {"End S/I", rx.end_si}};
+  for (std::size_t i = 0; i < (with_end ? 6u : 3u); ++i) {
+    if (std::fabs(values[i].second) <= 10000.0f) continue;
+    char message[128];
+    std::snprintf(message, sizeof message, "%s lies at %g mm, beyond any bore (10000 mm)",
+                  values[i].first, static_cast<double>(values[i].second));
+    return message;
+  }
+  return {};
+}
+
 namespace {
 
 // A coordinate as the report prints it: the negative letter below zero, else
@@ -189,8 +204,10 @@ Findings readFindings(const Layout& layout, const pfile::ReadResult& read) {
   return found;
 }
 
+// `scan`: the header as its revision's row reads it, in a build of
+// revision-table rows; null otherwise.
 Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxInputs& in,
-                 const RxRecord& rx, bool known_letter) {
+                 const RxRecord& rx, bool known_letter, const pfile::ScanHeader* scan) {
   Findings found = readFindings(layout, read);
   const bool letter_read = read.got > layout.series_position + layout.rx.start_ras;
   if (!known_letter && letter_read) {
@@ -200,14 +217,96 @@ Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxIn
   }
   if (read.got >= rxInputsEnd(layout)) {
     std::string not_finite = nonFiniteRx(in, rx, known_letter);
-    std::string not_unit = nonUnitNormal(in);
+    // torvek names the revision whose table it read with; torvek-rev20 keeps
+    // its own question.
+    std::string not_unit = scan && layout.every_revision ? pfile::normalLengthDisagreement(*scan)
+                                                         : nonUnitNormal(in);
     if (!not_finite.empty()) {
       found.add(RxOutcome::not_finite, std::move(not_finite));
     } else if (!not_unit.empty()) {
       found.add(RxOutcome::not_unit_normal, std::move(not_unit));
     }
   }
+  // A header read whole with the right table agrees with itself; the first
+  // disagreement found is reported.
+  if (scan && found.outcome == RxOutcome::ok) {
+    std::string why = pfile::cornerDisagreement(*scan);
+    if (why.empty()) why = pfile::examNumberDisagreement(*scan);
+    if (why.empty()) {
+      if (std::string beyond = slabBeyondBore(rx, known_letter); !beyond.empty()) {
+        why = pfile::tableQuestion(*scan, beyond);
+      }
+    }
+    if (!why.empty()) found.add(RxOutcome::not_self_consistent, std::move(why));
+  }
   return found;
+}
+
+// The Rx report of a header read into `header`, and what standard error
+// says about it.
+RxOutcome reportHeader(const Layout& layout, Bytes header, const pfile::ReadResult& read,
+                       const pfile::ScanHeader* scan, RxRecord& rx, const char* pfile,
+                       std::FILE* out, std::FILE* err) {
+  const RxInputs in = loadRxInputs(layout, header);
+  const bool known_letter = computeRx(in, rx);
+  printRxReport(rx, in, known_letter, out);
+
+  const Findings found = examine(layout, read, in, rx, known_letter, scan);
+  for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
+  return found.outcome;
+}
+
+// A refused header: what the read found, then why; no report at all, rather
+// than numbers read from the wrong places.
+RxOutcome refuse(const Layout& layout, const pfile::ReadResult& read, RxOutcome outcome,
+                 std::string why, const char* pfile, std::FILE* out, std::FILE* err) {
+  Findings found = layout.header_size > 0 ? readFindings(layout, read) : Findings{};
+  if (read.error != 0 && found.outcome == RxOutcome::ok) {
+    found.add(RxOutcome::read_error, std::strerror(read.error));
+  }
+  found.add(outcome, std::move(why));
+  for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
+  return found.outcome;
+}
+
+// The run of a build of revision-table rows: the revision first, then the
+// rest of its header in one read (torvek-rev20 reads its one header size at
+// once), its offset words checked, and the Rx from the row's places.
+RxOutcome reportRevision(const Layout& build, RxRecord& rx, int fd, const char* pfile,
+                         std::FILE* out, std::FILE* err) {
+  std::vector<std::byte> header(firstReadSize(build));
+  pfile::ReadResult read = pfile::readFully(fd, header);
+  const pfile::Revision* row = read.got >= 4 ? revisionRead(build, header) : nullptr;
+  if (!row) {
+    Layout sized = build;  // the size of the read that found no revision
+    sized.header_size = build.every_revision ? 0 : header.size();
+    if (read.got < sized.header_size) std::fputs("\n.Error in readMRImageHeader().", out);
+    const RxOutcome outcome = read.got < 4 && read.error == 0 && build.every_revision
+                                  ? RxOutcome::short_read
+                                  : RxOutcome::wrong_revision;
+    return refuse(sized, read, outcome, revisionRefusal(build, header, read.got), pfile, out,
+                  err);
+  }
+  if (row->header_size > header.size() && read.got == header.size() && read.error == 0) {
+    const std::size_t first = header.size();
+    header.resize(row->header_size);  // zero-filled: what the input does not hold
+    const pfile::ReadResult rest = pfile::readFully(fd, std::span(header).subspan(first));
+    read = {first + rest.got, rest.error};
+  }
+  header.resize(std::max(header.size(), row->header_size));
+  if (read.got < row->header_size) std::fputs("\n.Error in readMRImageHeader().", out);
+
+  // Offset words are checked once the raw-data header holding them is read;
+  // a shorter input is a short read, and the row's own places stand.
+  const bool reversed = readsReversed(build, header);
+  const pfile::LayoutResult table = pfile::headerLayout(*row, header, reversed);
+  const HeaderPlan plan(build, table.layout);
+  if (!table.refusal.empty() && read.got >= 4096) {
+    return refuse(plan.layout(), read, RxOutcome::wrong_revision, table.refusal, pfile, out, err);
+  }
+  const pfile::ScanHeader scan(header, reversed, plan.table());
+  const bool whole = read.got >= row->header_size && read.error == 0;
+  return reportHeader(plan.layout(), header, read, whole ? &scan : nullptr, rx, pfile, out, err);
 }
 
 }  // namespace
@@ -223,28 +322,13 @@ std::string endLine(const RxRecord& rx) {
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
                    std::FILE* err) {
   std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile);
+  if (readsRevisions(layout)) return reportRevision(layout, rx, fd, pfile, out, err);
   // Left uninitialised here: readPFileHeader fills every byte.
   const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_size);
   const std::span<std::byte> header(buffer.get(), layout.header_size);
   const pfile::ReadResult read = readPFileHeader(layout, header, fd, out);
   if (layout.dump_records) layout.dump_records(header, out);
-
-  // A header of another revision has no Rx this build could vouch for: no
-  // report at all, rather than numbers read from the wrong places.
-  if (std::string refusal = revisionRefusal(layout, header, read.got); !refusal.empty()) {
-    Findings found = readFindings(layout, read);
-    found.add(RxOutcome::wrong_revision, std::move(refusal));
-    for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
-    return found.outcome;
-  }
-
-  const RxInputs in = loadRxInputs(layout, header);
-  const bool known_letter = computeRx(in, rx);
-  printRxReport(rx, in, known_letter, out);
-
-  const Findings found = examine(layout, read, in, rx, known_letter);
-  for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
-  return found.outcome;
+  return reportHeader(layout, header, read, nullptr, rx, pfile, out, err);
 }
 
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,

@@ -20,7 +20,7 @@ struct RxRecord {
 // into a dataset. When several apply, the first in this order is reported.
 enum class RxOutcome {
   ok, cant_open, read_error, short_read, wrong_revision, unknown_letter, not_finite,
-  not_unit_normal
+  not_unit_normal, not_self_consistent
 };
 
 // The nine inputs of the Rx, as the header holds them.
@@ -51,6 +51,13 @@ std::string nonFiniteRx(const RxInputs& in, const RxRecord& rx, bool with_end);
 // with the wrong layout or byte order.
 std::string nonUnitNormal(const RxInputs& in);
 
+// Empty when every coordinate of the slab's start and (when `with_end`) end
+// lies within 10,000 mm of the isocentre, as in any bore; otherwise which
+// one does not, e.g. "End S/I lies at 1e+31 mm, beyond any bore (10000 mm)".
+// The end divides by one normal component, so a normal almost perpendicular
+// to the start_ras axis gives such ends.
+std::string slabBeyondBore(const RxRecord& rx, bool with_end);
+
 // "Start:\t..." and "End:\t..." lines, each coordinate a letter chosen by its
 // sign and the absolute value with one decimal (L0.0 for zero and -0.0).
 std::string startLine(const RxRecord& rx);
@@ -63,7 +70,9 @@ std::string endLine(const RxRecord& rx);
 // open or read; how many bytes a short input holds against the bytes the
 // layout reads; a revision the layout does not read (then no Rx report is
 // printed); an unknown start_ras letter; a value that is not finite; a slab
-// normal not of unit length. A value is blamed only when its bytes were read.
+// normal not of unit length; in a build of revision-table rows, a header
+// that disagrees with itself (see slabBeyondBore and common/scan_header.hpp).
+// A value is blamed only when its bytes were read.
 // An unopenable file, or a refused revision, leaves `rx` untouched.
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
                  std::FILE* err);

@@ -24,7 +24,7 @@ fi
 
 # Nothing but the tools and their pages: no test or helper program.
 listing() { (cd "$1" 2>/dev/null && ls -A | tr '\n' ' '); }
-[ "$(listing "$prefix/bin")" = "melvane torvek-a torvek-b torvek-c torvek-rev20 " ] ||
+[ "$(listing "$prefix/bin")" = "melvane torvek torvek-a torvek-b torvek-c torvek-rev20 " ] ||
   fail "bin/ holds: $(listing "$prefix/bin")"
 [ "$(listing "$prefix/share/man/man1")" = \
   "melvane.1 torvek-a.1 torvek-b.1 torvek-c.1 torvek-rev20.1 torvek.1 " ] ||

@@ -33,7 +33,7 @@ void expectNoMemcheckErrors(const std::string& executable, const std::string& ki
 }  // namespace
 
 TEST(Memcheck, TorvekBuildsOnTheirDemoInputs) {
-  for (const auto* build : {kBuilds[0], kBuilds[1], kBuilds[2], &kBuildRev20}) {
+  for (const auto* build : {kBuilds[0], kBuilds[1], kBuilds[2], &kBuildRev20, &kBuildScanner}) {
     SCOPED_TRACE(build->program);
     expectNoMemcheckErrors(std::string(MEMCHECK_DIR "/") + build->program, build->kind);
   }

@@ -18,7 +18,7 @@ PACKAGE_BUILD=$tmp/build "$source/scripts/package" "$tmp/out" >"$tmp/package.log
 deb=$(echo "$tmp"/out/*.deb) tarball=$(echo "$tmp"/out/*.tar.gz)
 
 man=./usr/share/man/man1 doc=./usr/share/doc/torvek-melvane
-expected=$(printf '%s\n' ./usr/bin/{melvane,torvek-a,torvek-b,torvek-c,torvek-rev20} \
+expected=$(printf '%s\n' ./usr/bin/{melvane,torvek,torvek-a,torvek-b,torvek-c,torvek-rev20} \
   "$doc"/{changelog.gz,copyright} "$man"/{melvane,torvek,torvek-a,torvek-b,torvek-c,torvek-rev20}.1.gz | LC_ALL=C sort)
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "the package holds: $files"

@@ -1,4 +1,4 @@
-# Twins of the five tools, built from the same sources and libraries with libc
+# Twins of the six tools, built from the same sources and libraries with libc
 # shared, where the tools themselves are fully static: valgrind sees the heap
 # only through a shared libc, whose malloc it replaces, and a static libc
 # cannot start at all under the smallest address-space limits, where a shared
@@ -6,7 +6,7 @@
 set(shared_libc_dir ${PROJECT_BINARY_DIR})
 if(PFILE_STATIC AND NOT PFILE_SANITIZE)
   set(shared_libc_dir ${CMAKE_CURRENT_BINARY_DIR}/shared-libc)
-  foreach(tool torvek-a torvek-b torvek-c torvek-rev20 melvane)
+  foreach(tool torvek torvek-a torvek-b torvek-c torvek-rev20 melvane)
     get_target_property(dir ${tool} SOURCE_DIR)
     get_target_property(sources ${tool} SOURCES)
     list(TRANSFORM sources PREPEND ${dir}/)

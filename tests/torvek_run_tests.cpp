@@ -4,6 +4,8 @@
 // values in the header, and standard output that cannot be written.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -144,7 +146,12 @@ TEST(StandardOptions, HelpVersionAndUsageErrors) {
     const char* executable;
     const char* name;
   } programs[] = {{TORVEK_A, "torvek-a"}, {TORVEK_B, "torvek-b"}, {TORVEK_C, "torvek-c"},
-                  {TORVEK_REV20, "torvek-rev20"}, {MELVANE, "melvane"}};
+                  {TORVEK_REV20, "torvek-rev20"}, {TORVEK, "torvek"}, {MELVANE, "melvane"}};
+  // torvek's --help also names the revisions it reads.
+  const std::string revisions =
+      "Reads the Pfiles of scanner software revisions 7.0 to 30.1, in either byte order:\n"
+      "7.0, 9.0, 11.0, 14.0, 14.3, 15.000, 15.001, 16.000, 20.005-20.007, 24.0, 26.002, "
+      "27.000, 27.001, 28.000-28.003, 30.0, 30.1.\n";
   for (const auto& program : programs) {
     SCOPED_TRACE(program.name);
     const RunResult version = run({program.executable, "--version"});
@@ -161,7 +168,7 @@ TEST(StandardOptions, HelpVersionAndUsageErrors) {
     const std::string usage =
         "\nReading Rx info from GE Pfile header.\nUsage: " + std::string(program.executable) +
         usage_tail;
-    EXPECT_EQ(help.out, usage);
+    EXPECT_EQ(help.out, usage + (program.name == std::string("torvek") ? revisions : ""));
     const RunResult none = run({program.executable});
     EXPECT_EQ(none.exit_code, 2);
     EXPECT_EQ(none.err, "");
@@ -478,5 +485,222 @@ TEST(TorvekUnwritableOutput, AUsageTextThatCannotBeWrittenIsAFailure) {
     const RunResult answer = shell(kBuildB, "exec \"$0\" \"$1\" > /dev/full", {option});
     EXPECT_EQ(answer.exit_code, 1) << option;
     EXPECT_EQ(answer.err, "torvek-b: standard output: No space left on device\n") << option;
+  }
+}
+
+// ---- torvek: every revision of the revision table ----------------------------
+
+namespace {
+
+// Where a revision keeps what this test writes, from the facts of the
+// revisions: the header size, the exam, series and image records, and in
+// them the exam number (exam record; its copy in the series record), the
+// start_ras letter, start_loc and end_loc (series record), the field of view,
+// the centre and the normal (image record), the three corners following the
+// normal as nine floats.
+struct Places {
+  const char* revision;
+  std::size_t header, exam, series, image;
+  std::size_t exam_number, series_exam, start_ras, start_loc, end_loc;
+  std::size_t fov, centre, normal;
+};
+constexpr std::size_t kExam7 = 8, kExam11 = 128, kExam14_3 = 272, kExam20 = 696;
+struct SeriesAt { std::size_t exam, start_ras, start_loc, end_loc; };
+constexpr SeriesAt kSeries7{8, 120, 124, 132}, kSeries11{188, 409, 40, 44},
+    kSeries14_3{348, 617, 72, 76}, kSeries20{808, 1093, 272, 276};
+struct ImageAt { std::size_t fov, centre, normal; };
+constexpr ImageAt kImage7{36, 136, 148}, kImage11{0, 392, 404}, kImage14_3{64, 456, 468},
+    kImage16{112, 504, 516}, kImage20{304, 696, 708};
+
+constexpr Places places(const char* revision, std::size_t header, std::size_t exam,
+                        std::size_t series, std::size_t image, std::size_t exam_number,
+                        SeriesAt s, ImageAt i) {
+  return {revision, header, exam, series, image, exam_number, s.exam, s.start_ras,
+          s.start_loc, s.end_loc, i.fov, i.centre, i.normal};
+}
+
+constexpr Places kEveryRevision[] = {
+    places("7.0", 39984, 36872, 37912, 38940, kExam7, kSeries7, kImage7),
+    places("9.0", 61464, 57352, 58392, 59928, kExam7, kSeries7, kImage7),
+    places("11.0", 66072, 61448, 62488, 64536, kExam11, kSeries11, kImage11),
+    places("14.0", 135704, 131080, 132120, 134168, kExam11, kSeries11, kImage11),
+    places("14.3", 145908, 140772, 141812, 143860, kExam14_3, kSeries14_3, kImage14_3),
+    places("15.000", 145908, 140772, 141812, 143860, kExam14_3, kSeries14_3, kImage14_3),
+    places("15.001", 145908, 140772, 141812, 143860, kExam14_3, kSeries14_3, kImage14_3),
+    places("16.000", 145908, 140772, 141812, 143860, kExam14_3, kSeries14_3, kImage16),
+    places("20.005", 149788, 142820, 144780, 147340, kExam20, kSeries20, kImage20),
+    places("20.006", 149788, 142820, 144780, 147340, kExam20, kSeries20, kImage20),
+    places("20.007", 149788, 142820, 144780, 147340, kExam20, kSeries20, kImage20),
+    places("24.0", 157276, 142820, 144780, 147340, kExam20, kSeries20, kImage20),
+    places("26.002", 213684, 193660, 195620, 198180, kExam20, kSeries20, kImage20),
+    places("27.000", 219828, 193660, 195620, 198180, kExam20, kSeries20, kImage20),
+    places("27.001", 228020, 201852, 203812, 206372, kExam20, kSeries20, kImage20),
+    places("28.000", 228020, 201852, 203812, 206372, kExam20, kSeries20, kImage20),
+    places("28.002", 228020, 201852, 203812, 206372, kExam20, kSeries20, kImage20),
+    places("28.003", 228020, 201852, 203812, 206372, kExam20, kSeries20, kImage20),
+    places("30.0", 228020, 201852, 203812, 206372, kExam20, kSeries20, kImage20),
+    places("30.1", 228020, 201852, 203812, 206372, kExam20, kSeries20, kImage20),
+};
+
+// mkpfile settings that write `value` at absolute offset `at`.
+std::string f32At(std::size_t at, float value) {
+  return "f32@" + std::to_string(at) + "=" + std::to_string(value);
+}
+
+// The slab this test writes into every revision: a unit normal with no zero
+// component, start_ras A, and the corners of a 220 mm square around the
+// centre in the plane of that normal.
+constexpr float kNormal[3] = {0.48f, 0.6f, 0.64f}, kCentre[3] = {-7.5f, 21, 33}, kFov = 220;
+
+std::vector<std::string> slabSettings(const Places& p) {
+  const std::size_t image = p.image, series = p.series;
+  std::vector<std::string> settings = {
+      "u8@" + std::to_string(series + p.start_ras) + "=65",  // 'A'
+      f32At(series + p.start_loc, -12), f32At(series + p.end_loc, 18),
+      f32At(image + p.fov, kFov),
+      "u16@" + std::to_string(p.exam + p.exam_number) + "=777",
+      "u16@" + std::to_string(series + p.series_exam) + "=777"};
+  // Across: the unit vector (0.8, -0.64, 0) / |.|, in the plane; down: across x normal.
+  const double norm = std::sqrt(0.8 * 0.8 + 0.64 * 0.64);
+  const double u[3] = {0.8 / norm, -0.64 / norm, 0};
+  const double n[3] = {kNormal[0], kNormal[1], kNormal[2]};
+  const double v[3] = {n[1] * u[2] - n[2] * u[1], n[2] * u[0] - n[0] * u[2],
+                       n[0] * u[1] - n[1] * u[0]};
+  const double half = kFov / 2;
+  const double corner_steps[3][2] = {{-half, half}, {half, half}, {half, -half}};
+  for (std::size_t k = 0; k < 3; ++k) {
+    settings.push_back(f32At(image + p.centre + 4 * k, kCentre[k]));
+    settings.push_back(f32At(image + p.normal + 4 * k, kNormal[k]));
+  }
+  for (std::size_t c = 0; c < 3; ++c) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double at = kCentre[k] + corner_steps[c][0] * u[k] + corner_steps[c][1] * v[k];
+      settings.push_back(f32At(image + p.normal + 12 + 12 * c + 4 * k, static_cast<float>(at)));
+    }
+  }
+  return settings;
+}
+
+}  // namespace
+
+// Each revision in both byte orders, its slab written at the places stated
+// above (not the table's): torvek reads the whole header, and its report is
+// the slab's. Start: (-ctr_R, -ctr_A, ctr_S) = L7.5 A21.0 S33.0; the end
+// moves by (end_loc - start_loc) / norm_A = 50 along the normal from
+// the centre: (-(-7.5 + 24), -(21 + 30), 33 + 32) = R16.5 A51.0 S65.0.
+TEST(TorvekEveryRevision, ReadsTheSlabAtItsRevisionsPlacesInEitherByteOrder) {
+  const std::string report =
+      "norm_R= 0.4800, norm_A=0.6000, norm_S=0.6400\n" + std::string(kDashes) +
+      " \tR/L\tA/P\tS/I\n"
+      "Start:\tL7.5\tA21.0\tS33.0\n"
+      "End:\tR16.5\tA51.0\tS65.0\n" + kDashes;
+  TempDir dir;
+  for (const Places& p : kEveryRevision) {
+    for (const char* order : {"order=le", "order=be"}) {
+      SCOPED_TRACE(std::string(p.revision) + " " + order);
+      std::vector<std::string> settings = slabSettings(p);
+      settings.push_back(order);
+      mkpfile(std::string("rev=") + p.revision, dir / "P.7", settings);
+      EXPECT_EQ(std::filesystem::file_size(dir / "P.7"), p.header);
+      const RunResult r = torvekIn(kBuildScanner, dir, "P.7");
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(r.out, "Retrieving Rx info from pfile P.7!\n" + report);
+    }
+  }
+}
+
+// A header that disagrees with itself: the report as usual, status 1, and a
+// message naming the revision and the check. Corners all zero are not
+// checked. torvek-rev20 checks its revisions the same way.
+TEST(TorvekEveryRevision, AHeaderThatDisagreesWithItselfFailsTheRun) {
+  const std::string question = "'s table right for this file?\n";
+  const struct {
+    const Build& build;
+    std::string kind;
+    std::vector<std::string> settings;
+    std::string err;  // after "PROGRAM: P.7: "; empty: status 0
+  } cases[] = {
+      {kBuildScanner, "rev=24.0", {"tlhc_R=50"},
+       "the normal disagrees with the image corners: is revision 24.0" + question},
+      // An axial slab whose top left corner (S at 147340 + 728) lies 24 mm
+      // above the plane, 5.7 degrees off; 2 mm, 0.5 degrees, passes.
+      {kBuildScanner, "rev=24.0", {"norm_R=0", "norm_A=0", "norm_S=1", "f32@148068=39"},
+       "the normal disagrees with the image corners: is revision 24.0" + question},
+      {kBuildScanner, "rev=24.0", {"norm_R=0", "norm_A=0", "norm_S=1", "f32@148068=17"}, ""},
+      // A named corner leaves the others zero: the corners lie on one line.
+      {kBuildScanner, "rev=9.0", {"order=be", "brhc_R=1"},
+       "the normal disagrees with the image corners: is revision 9.0" + question},
+      // The field of view of 16.000's image record, at 143860 + 112.
+      {kBuildScanner, "rev=16.000", {"f32@143972=200"},
+       "the image corners span 240.0 mm where the field of view is 200.0 mm: is revision "
+       "16.000" + question},
+      {kBuildScanner, "rev=14.3", {"series_exam=7", "order=be"},
+       "the exam number is 4321 in the exam record and 7 in the series record: is revision "
+       "14.3" + question},
+      {kBuildScanner, "rev=28.002", {"norm_R=1.1", "corners=0"},
+       "the slab normal has length 1.4833, not 1: is revision 28.002" + question},
+      {kBuildScanner, "rev=30.1", {"corners=0", "norm_R=0.6", "norm_A=0.8", "norm_S=0", "start_ras=A"}, ""},
+      {kBuildScanner, "rev20", {"norm_R=1", "norm_A=0", "norm_S=1e-30", "start_ras=S"},
+       "End R/L lies at -1e+31 mm, beyond any bore (10000 mm): is revision 20.006" + question},
+      {kBuildRev20, "rev20", {"norm_R=1", "norm_A=0", "norm_S=1e-30", "start_ras=S"},
+       "End R/L lies at -1e+31 mm, beyond any bore (10000 mm): is revision 20.006" + question},
+      {kBuildRev20, "rev20", {"rev=20.007", "exam=12", "u16@145588=13"},
+       "the exam number is 12 in the exam record and 13 in the series record: is revision "
+       "20.007" + question},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind + " " + c.settings.front());
+    mkpfile(c.kind, dir / "P.7", c.settings);
+    const RunResult r = torvekIn(c.build, dir, "P.7");
+    EXPECT_EQ(r.exit_code, c.err.empty() ? 0 : 1);
+    EXPECT_EQ(r.err, c.err.empty() ? "" : std::string(c.build.program) + ": P.7: " + c.err);
+    EXPECT_TRUE(r.out.ends_with(kDashes) && r.out.find("\nEnd:\t") != std::string::npos) << r.out;
+  }
+}
+
+// A revision outside the table, or offset words that do not hold: no report,
+// no note, status 1; standard output only the first line.
+TEST(TorvekEveryRevision, AnUnknownRevisionOrAWordThatDoesNotHoldIsRefused) {
+  const std::string every =
+      "7.0, 9.0, 11.0, 14.0, 14.3, 15.000, 15.001, 16.000, 20.005-20.007, 24.0, 26.002, "
+      "27.000, 27.001, 28.000-28.003, 30.0, 30.1";
+  const struct {
+    std::string kind;
+    std::vector<std::string> settings;
+    std::string err;
+  } cases[] = {
+      // 26.003, 0x41D00625, in either order.
+      {"rev=26.002", {"u32@0=0x41D00625"},
+       "revision 26.003000 is not one this program reads (it reads " + every + ")"},
+      {"rev=26.002", {"u32@0=0x41D00625", "order=be"},
+       "revision 26.003000 is not one this program reads (it reads " + every + ")"},
+      {"rev=26.002", {"s32@36=9999999"},
+       "the word at 36 gives the series record at 9999999, outside the 213684-byte header"},
+      {"rev=27.000", {"s32@40=219000", "order=be"},
+       "the word at 40 gives the image record at 219000, outside the 219828-byte header"},
+      {"rev=14.3", {"s32@1496=140776"},
+       "the word at 1496 gives the exam record at 140776 where revision 14.3 has 140772"},
+      {"rev=24.0", {"s32@1468=149788"},
+       "the word at 1468 gives a header of 149788 where revision 24.0 has 157276"},
+      // 27.001's slice table: 2048 entries from the word at 16 to the one at 20.
+      {"rev=30.1", {"s32@20=36864"},
+       "the words at 16 and 20 give a slice table from 36864 to 36864, not 2048 entries of "
+       "at least 40 bytes inside the 228020-byte header"},
+      {"rev=9.0", {"size=3"},
+       "the file ends before its revision (its first 4 bytes); this program reads revisions " +
+           every},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind + " " + c.settings.front());
+    mkpfile(c.kind, dir / "P.7", c.settings);
+    const RunResult r = run({kBuildScanner.executable, "-brik", "anat", "P.7"},
+                            {.cwd = dir.path().string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "Retrieving Rx info from pfile P.7!\n");
+    EXPECT_TRUE(r.err.starts_with("torvek: P.7: " + c.err + "\ntorvek: anat+orig: the Rx is not written"))
+        << r.err;
   }
 }

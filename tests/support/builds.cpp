@@ -12,6 +12,7 @@ const Build kBuildA{'a', "torvek-a", TORVEK_A, 149808, "layout_report_a.txt", "a
 const Build kBuildB{'b', "torvek-b", TORVEK_B, 49568, "layout_report_b.txt", "b"};
 const Build kBuildC{'c', "torvek-c", TORVEK_C, 66104, nullptr, "c"};
 const Build kBuildRev20{'r', "torvek-rev20", TORVEK_REV20, 149788, nullptr, "rev20"};
+const Build kBuildScanner{'t', "torvek", TORVEK, 157276, nullptr, "rev=24.0"};
 const Build* const kBuilds[3] = {&kBuildA, &kBuildB, &kBuildC};
 
 std::string layoutReport(const Build& build) {
