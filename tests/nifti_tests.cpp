@@ -157,9 +157,12 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
   };
   const std::string gz = "exec sh -c 'ulimit -c 0; \"$0\" -brik d.nii.gz ../P; exit $?' \"$0\"";
   const std::string int_then_term =
-      "env --default-signal=INT \"$0\" -brik d.nii ../P & sleep 0.5; kill -s INT $!; "
+      "env --default-signal=INT \"$0\" -brik d.nii ../P & "
+      "until ls .torvek-*/d.nii >/dev/null 2>&1; do sleep 0.05; done; kill -s INT $!; "
       "sleep 0.3; kill -s TERM $!; wait $!";
-  const std::string strace = "exec strace -o /dev/null -e inject=";
+  // LeakSanitizer cannot run under ptrace.
+  const std::string strace =
+      "exec env ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e inject=";
   const std::string tmpfs = "mv d.nii .. && mount -t tmpfs -o size=1m,mode=0777 tmpfs . && "
                             "cd ../ds && mv ../d.nii . && ";
   const struct {
