@@ -471,10 +471,11 @@ TEST(MelvaneUnwritableOutput, WritesThatFailHalfWayKeepEarlierFiles) {
     std::string faults;  // calls that fail (tests/support/fail_call.c)
     int status;
     std::string err, copy;  // the header copy afterwards
-  } cases[] = {{65536, "", 1, copy_failed + "File too large\n", kEarlier},
-               {160000, "", 255, summary_failed + "File too large\n", valid},
-               {-1, "close_written:EDQUOT", 1, copy_failed + "Disk quota exceeded\n", kEarlier},
-               {-1, "close_written:EDQUOT:2", 255, summary_failed + "Disk quota exceeded\n", valid}};
+  } cases[] = {
+      {65536, "", 1, copy_failed + "File too large\n", kEarlier},
+      {160000, "", 255, summary_failed + "File too large\n", valid},
+      {-1, "close_written:EDQUOT", 1, copy_failed + "Disk quota exceeded\n", kEarlier},
+      {-1, "close_written:EDQUOT:2", 255, summary_failed + "Disk quota exceeded\n", valid}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
     TempDir dir;
@@ -488,7 +489,8 @@ TEST(MelvaneUnwritableOutput, WritesThatFailHalfWayKeepEarlierFiles) {
     EXPECT_EQ(r.exit_code, c.status);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", c.copy}, {kSummary, kEarlier}}));
+    EXPECT_EQ(listing(dir.path()),
+              (Files{{"P.7", valid}, {"P.7.hdr", c.copy}, {kSummary, kEarlier}}));
   }
 }
 
