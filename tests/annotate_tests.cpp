@@ -285,7 +285,8 @@ TEST(AnnotateFailure, ALostReportStartsNoTool) {
 // stand-in's line falls between the report and the confirmation); torvek-rev20
 // reads both of its revisions in either byte order, also from a pipe, and
 // gives them the Rx the file holds; another revision gets neither a report
-// nor a note. In every build a slab normal of length 1.1 leaves the
+// nor a note, a file of 4 bytes (its revision and nothing else) the report of
+// zeros and no note. In every build a slab normal of length 1.1 leaves the
 // report as it is, fails the run and writes no note.
 TEST(AnnotateRuns, TheBuildTheRevisionAndTheNormalsLengthDecideWhetherANoteIsWritten) {
   const std::string by_file = "exec \"$0\" -brik anat P";
@@ -296,6 +297,10 @@ TEST(AnnotateRuns, TheBuildTheRevisionAndTheNormalsLengthDecideWhetherANoteIsWri
   const std::string refused = "revision 11.000000; this build reads revisions 20.006 and 20.007";
   const std::string too_long =
       "the slab normal has length 1.1000, not 1: is this the build for this file's revision?";
+  const std::string zeros =
+      "norm_R= 0.0000, norm_A=0.0000, norm_S=0.0000\n---------------------------------\n"
+      " \tR/L\tA/P\tS/I\nStart:\tL0.0\tP0.0\tS0.0\n---------------------------------\n";
+  const std::string cut = "the file holds 4 bytes; revision 20.x reads 149788";
   struct Case {
     const Build& build;
     std::vector<std::string> settings;  // after kPfileSettings
@@ -312,6 +317,7 @@ TEST(AnnotateRuns, TheBuildTheRevisionAndTheNormalsLengthDecideWhetherANoteIsWri
       {kBuildRev20, {"rev=20.007", "order=be"}, by_pipe, written, ""},
       {kBuildRev20, {"rev=11"}, by_file, "<no Rx report>", refused},
       {kBuildRev20, {"rev=11", "order=be"}, by_file, "<no Rx report>", refused},
+      {kBuildRev20, {"size=4"}, by_file, zeros, cut},
       {kBuildA, {"norm_R=1.1"}, by_file, long_normal, too_long},
       {kBuildB, {"norm_R=1.1"}, by_file, long_normal, too_long},
       {kBuildC, {"norm_R=1.1"}, by_file, long_normal, too_long},
@@ -334,6 +340,7 @@ TEST(AnnotateRuns, TheBuildTheRevisionAndTheNormalsLengthDecideWhetherANoteIsWri
     }
     const std::string pfile = c.command == by_file ? "P" : "/dev/stdin";
     const std::string note = c.why == refused ? "the Pfile's revision is not one this build reads"
+                             : c.why == cut   ? "the Pfile header was read short"
                                               : "the slab normal is not of unit length";
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, std::string(c.build.program) + ": " + pfile + ": " + c.why + "\n" +

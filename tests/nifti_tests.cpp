@@ -76,14 +76,19 @@ struct Scene {
     write_file(dir / "bin/nifti_tool", "#!/bin/sh\nreal=" + niftiTool() + "\n" + script + "\n");
     fs::permissions(dir / "bin/nifti_tool", fs::perms::all);
   }
-  // Runs `script` with sh in ds/, $0 being torvek-c and bin/ first on PATH.
-  RunResult shell(const std::string& script, RunOptions options = {}) const {
+  // Runs `script` with sh in ds/, $0 being torvek-c and bin/ first on PATH;
+  // with `faults`, $0 is the twin of torvek-c that they reach.
+  RunResult shell(const std::string& script, RunOptions options = {},
+                  const std::string& faults = "") const {
     options.cwd = ds;
+    options.env = failingCalls(faults);
     options.env["PATH"] = dir / "bin" + ":" + std::getenv("PATH");
-    return run({"sh", "-c", script, kBuildC.executable}, options);
+    return run({"sh", "-c", script,
+                faults.empty() ? kBuildC.executable : sharedLibcTwin(kBuildC.program)},
+               options);
   }
-  RunResult brik(const std::string& dataset) const {
-    return shell("exec \"$0\" -brik '" + dataset + "' ../P");
+  RunResult brik(const std::string& dataset, const std::string& faults = "") const {
+    return shell("exec \"$0\" -brik '" + dataset + "' ../P", {}, faults);
   }
   std::map<std::string, std::string> files() const { return listing(ds); }
 };
@@ -122,6 +127,7 @@ TEST(NiftiHead, ReadsTheVoxelLengthAndCountsTheNoteInEitherVersionAndOrder) {
       {header1(10).put(108, -1.0f).str(), "vox_offset is out of range", 0, 0},
       {header1(10).put<std::int16_t>(40, 0).str(), "dim[0] is 0", 0, 0},
       {header1(10, -1).str(), "dim[2] is -1", 0, 0},
+      {header1(0).str(), "dim[1] is 0", 0, 0},
       {header1(10).str().substr(0, 300), "its header is cut short", 0, 0},
       {std::string(400, 'x'), "it does not start with a NIfTI-1 or NIfTI-2 header", 0, 0},
   };
@@ -134,13 +140,16 @@ TEST(NiftiHead, ReadsTheVoxelLengthAndCountsTheNoteInEitherVersionAndOrder) {
   }
 }
 
-// The tool fails or writes a bad file; a size limit, a file that may not be
-// changed, or a full or read-only file system (a small tmpfs) stops it; or a
-// signal comes mid-step, while the tool runs or once it has written the new
-// file (one ignored at the start stays ignored by torvek, and the tool still
-// ends; of two, the run dies of the first). A signal held from the rename on
-// ends nothing, and a directory that cannot be removed is said: the note is
-// then written, with status 0 and 1.
+// The tool fails or writes a bad file (one byte short, or with a header
+// whose dim[1] or bitpix gives other voxel data than the dataset's); a size
+// limit, a file that may not be changed, or a full or read-only file system
+// (a small tmpfs) stops it; a file system refuses a call (a quota reported at
+// the tool's close, which nifti_tool does not check, no lock manager, no room
+// for an attribute); or a signal comes mid-step, while the tool runs or once
+// it has written the new file (one ignored at the start stays ignored by
+// torvek, and the tool still ends; of two, the run dies of the first). A
+// signal held from the rename on ends nothing, and a directory that cannot be
+// removed is said: the note is then written, with status 0 and 1.
 TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
   ASSERT_NE(niftiTool(), "") << "install Debian's nifti-bin package";
   const std::string brik = "exec \"$0\" -brik d.nii ../P";
@@ -165,11 +174,19 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
       "exec env ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e inject=";
   const std::string tmpfs = "mv d.nii .. && mount -t tmpfs -o size=1m,mode=0777 tmpfs . && "
                             "cd ../ds && mv ../d.nii . && ";
+  // The real tool, then `bytes` written over its new file at `offset`.
+  const auto patched = [](int offset, const std::string& bytes) {
+    return "\"$real\" \"$@\" && printf '" + bytes + "' | dd of=\"$4\" bs=1 seek=" +
+           std::to_string(offset) + " conv=notrunc status=none";
+  };
+  const std::string halved =
+      "its header gives 200000 bytes of voxel data where the dataset's gives 400000";
   const struct {
     std::string setup, tool, run, why;  // tool "": the real one
     int status = 1;
     long limit = -1;
-    bool written = false;  // the note is in place and confirmed
+    bool written = false;     // the note is in place and confirmed
+    std::string faults = "";  // calls that fail (tests/support/fail_call.c)
   } cases[] = {
       {"", "\"$real\" \"$@\"; exit 1", brik, "d.nii: nifti_tool exited with status 1"},
       {"", "\"$real\" \"$@\"; kill -s KILL $$", brik, "nifti_tool killed by signal 9"},
@@ -178,6 +195,10 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
       {"", "\"$real\" -add_afni_ext \"$2\" \"$@\"", brik, "it does not carry the note"},
       {"", "\"$real\" \"$@\" && truncate -s -2 \"$4\"", brik,
        "it holds 400414 bytes where its header needs 416 + 400000"},
+      {"", "\"$real\" \"$@\" && truncate -s -1 \"$4\"", brik,
+       "it holds 400415 bytes where its header needs 416 + 400000"},
+      {"", patched(42, "\\144\\000"), brik, halved},  // dim[1] 100
+      {"", patched(72, "\\010\\000"), brik, halved},  // bitpix 8
       {"gzip d.nii", "\"$real\" \"$@\" && truncate -s -9 \"$4\"", "exec \"$0\" -brik d.nii.gz ../P",
        "it does not decompress: unexpected end of file"},
       {"", "", "PATH=/none exec \"$0\" -brik d.nii ../P", "nifti_tool: not found on PATH"},
@@ -190,6 +211,12 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
        "where its header needs 416 + 400000"},
       {tmpfs + "mount -o remount,ro .", "", brik,
        "cannot be opened for writing: Read-only file system"},
+      {.run = brik, .why = "it holds 200208 bytes where its header needs 416 + 400000",
+       .faults = "close_written:EDQUOT@nifti_tool"},
+      {.run = brik, .why = "cannot be locked: No locks available", .faults = "flock:ENOLCK"},
+      {.setup = "setfattr -n user.x -v 1 d.nii", .run = brik,
+       .why = "the dataset's attributes cannot be given to the new file: No space left on device",
+       .faults = "fsetxattr:ENOSPC"},
       {"", stuck, signalled("INT"), "interrupted by signal 2", 128 + SIGINT},
       {"", stuck, signalled("TERM"), "interrupted by signal 15", 128 + SIGTERM},
       {"", stuck, signalled("HUP"), "interrupted by signal 1", 128 + SIGHUP},
@@ -208,7 +235,7 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
        ": cannot be removed: Device or resource busy\n", 1, -1, true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.setup + " " + c.tool + " " + c.run);
+    SCOPED_TRACE(c.setup + " " + c.tool + " " + c.run + " " + c.faults);
     const Scene scene("d.nii", niftiFile(200, 1000));  // 400 KB of voxels
     fs::permissions(scene.ds + "/d.nii", fs::perms::others_write, fs::perm_options::add);
     if (scene.shell(c.setup).exit_code != 0) {
@@ -217,7 +244,7 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
     }
     if (!c.tool.empty()) scene.fakeTool(c.tool);
     const auto before = scene.files();
-    const RunResult r = scene.shell(c.run, {.file_size_limit = c.limit});
+    const RunResult r = scene.shell(c.run, {.file_size_limit = c.limit}, c.faults);
     if (!c.written) {
       expectUnchanged(r, before, scene, c.why, c.status);
     } else {
@@ -266,8 +293,11 @@ TEST(NiftiNames, TheRunNamesTheFileWrittenAndKeepsItsOwnerModeAndLinks) {
       setxattr((scene.ds + "/real.nii").c_str(), "user.origin", "scanner", 7, 0) == 0;
   const struct {
     std::string prefix, out, err;
+    std::string faults = "";  // calls that fail (tests/support/fail_call.c)
   } cases[] = {
       {"scan.nii", "scan.nii.gz as an AFNI extension (ecode=4).\n", ""},
+      // A file system that keeps no modes (vfat) refuses fchmod.
+      {"scan.nii", "scan.nii.gz as an AFNI extension (ecode=4).\n", "", "fchmod:EPERM"},
       {"link.nii", "link.nii as an AFNI extension (ecode=4).\n", ""},
       {"zlink.nii", "zlink.nii as an AFNI extension (ecode=4).\n", ""},
       {"gone\033[2J.nii", "",
@@ -278,8 +308,8 @@ TEST(NiftiNames, TheRunNamesTheFileWrittenAndKeepsItsOwnerModeAndLinks) {
        "written\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.prefix);
-    const RunResult r = scene.brik(c.prefix);
+    SCOPED_TRACE(c.prefix + " " + c.faults);
+    const RunResult r = scene.brik(c.prefix, c.faults);
     EXPECT_EQ(r.exit_code, c.out.empty() ? 1 : 0) << r.err;
     EXPECT_TRUE(c.out.empty() || r.out.ends_with(kConfirmed + c.out)) << r.out;
     EXPECT_TRUE(r.err.ends_with(c.err)) << r.err;

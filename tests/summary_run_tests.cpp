@@ -100,16 +100,27 @@ bool nobodyCanRunMelvane() {
 // ---- Runs that succeed: the summary and the header copy ------------------
 
 // Revision 20.007, in either byte order, summarises as 20.006 does: its
-// three moved exam texts are read at their own places.
+// three moved exam texts are read at their own places. A file system without
+// unnamed files (O_TMPFILE) gets both outputs through named temporaries; one
+// that keeps no modes (vfat) refuses fchmod, which is no failure.
 TEST(MelvaneSummary, RealisticScanIsSummarisedAndCopied) {
-  for (const std::vector<std::string>& settings : {std::vector<std::string>{},
-                                                   {"rev=20.007"},
-                                                   {"rev=20.007", "order=be"}}) {
-    SCOPED_TRACE(settings.empty() ? "20.006" : settings.back());
+  const struct {
+    std::vector<std::string> settings;
+    std::string faults;  // calls that fail (tests/support/fail_call.c)
+  } cases[] = {{{}, ""},
+               {{"rev=20.007"}, ""},
+               {{"rev=20.007", "order=be"}, ""},
+               {{}, "openat_tmpfile:EOPNOTSUPP"},
+               {{}, "fchmod:EPERM"}};
+  for (const auto& [settings, faults] : cases) {
+    SCOPED_TRACE((settings.empty() ? "20.006" : settings.back()) + " " + faults);
     TempDir dir;
     mkpfile("rev20", dir / "P12345.7", settings);
     write_file(dir / kSummary, "an earlier summary, longer than nothing\n");
-    const RunResult r = runMelvane(dir, {"P12345.7"});
+    const RunResult r =
+        faults.empty() ? runMelvane(dir, {"P12345.7"})
+                       : run({sharedLibcTwin("melvane"), "P12345.7"},
+                             {.cwd = dir.path().string(), .env = failingCalls(faults)});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
@@ -446,29 +457,41 @@ TEST(MelvaneUnwritableOutput, SummaryThatCannotBeCreated) {
   EXPECT_EQ(listing(input.path()), (Files{{"P.7", valid}, {"P.7.hdr", valid}}));
 }
 
-// A file size limit (as set by `ulimit -f`) stops a write half-way: first in
-// the header copy, then, with room for the copy, in a summary of 2048 slices.
-// The run is not killed by SIGXFSZ but reports the write; the failed file
-// never appears and the earlier one keeps its bytes.
+// A file size limit (as set by `ulimit -f`) stops a write half-way, or the
+// close fails (NFS reports a quota there): first in the header copy, then,
+// with the copy written, in a summary of 2048 slices. The run is not killed
+// by SIGXFSZ but reports the write; the failed file never appears and the
+// earlier one keeps its bytes.
 TEST(MelvaneUnwritableOutput, WritesThatFailHalfWayKeepEarlierFiles) {
   const std::string valid = rev20({"slices=2048"});
-  TempDir dir;
-  write_file(dir / "P.7", valid);
-  write_file(dir / "P.7.hdr", kEarlier);
-  write_file(dir / kSummary, kEarlier);
-  RunResult r = runMelvane(dir, {"P.7"}, {.file_size_limit = 65536});
-  expectCleanEnd(r, "header copy past the limit");
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "melvane: P.7: header copy P.7.hdr: File too large\n");
-  EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", kEarlier}, {kSummary, kEarlier}}));
-
-  r = runMelvane(dir, {"P.7"}, {.file_size_limit = 160000});
-  expectCleanEnd(r, "summary past the limit");
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string("melvane: P.7: summary ") + kSummary + ": File too large\n");
-  EXPECT_EQ(listing(dir.path()), (Files{{"P.7", valid}, {"P.7.hdr", valid}, {kSummary, kEarlier}}));
+  const std::string copy_failed = "melvane: P.7: header copy P.7.hdr: ";
+  const std::string summary_failed = std::string("melvane: P.7: summary ") + kSummary + ": ";
+  const struct {
+    long limit;
+    std::string faults;  // calls that fail (tests/support/fail_call.c)
+    int status;
+    std::string err, copy;  // the header copy afterwards
+  } cases[] = {
+      {65536, "", 1, copy_failed + "File too large\n", kEarlier},
+      {160000, "", 255, summary_failed + "File too large\n", valid},
+      {-1, "close_written:EDQUOT", 1, copy_failed + "Disk quota exceeded\n", kEarlier},
+      {-1, "close_written:EDQUOT:2", 255, summary_failed + "Disk quota exceeded\n", valid}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    TempDir dir;
+    write_file(dir / "P.7", valid);
+    write_file(dir / "P.7.hdr", kEarlier);
+    write_file(dir / kSummary, kEarlier);
+    const RunResult r = run({c.faults.empty() ? MELVANE : sharedLibcTwin("melvane"), "P.7"},
+                            {.cwd = dir.path().string(), .env = failingCalls(c.faults),
+                             .file_size_limit = c.limit});
+    expectCleanEnd(r, c.err);
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(listing(dir.path()),
+              (Files{{"P.7", valid}, {"P.7.hdr", c.copy}, {kSummary, kEarlier}}));
+  }
 }
 
 // Outputs that the user may not write, as `>` would refuse them, are not

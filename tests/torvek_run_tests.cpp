@@ -103,35 +103,46 @@ TEST(TorvekRun, WholeOutputOfLayoutsBAndC) {
   }
 }
 
-TEST(TorvekRun, AxialAndSagittalSlabsInEveryBuild) {
+// An axial, a sagittal and an oblique slab (a normal with all three
+// components, norm_S the divisor) in every build, torvek-rev20 included.
+TEST(TorvekRun, AxialSagittalAndObliqueSlabsInEveryBuild) {
   TempDir dir;
-  const std::string axial =
-      "norm_R= 0.0000, norm_A=0.0000, norm_S=1.0000\n"
-      "---------------------------------\n"
-      " \tR/L\tA/P\tS/I\n"
-      "Start:\tL0.0\tP0.0\tS10.0\n"
-      "End:\tL0.0\tP0.0\tS50.0\n"
-      "---------------------------------\n";
-  const std::string sagittal =
-      "norm_R= 1.0000, norm_A=0.0000, norm_S=0.0000\n"
-      "---------------------------------\n"
-      " \tR/L\tA/P\tS/I\n"
-      "Start:\tR20.0\tP0.0\tS0.0\n"
-      "End:\tL20.0\tP0.0\tS0.0\n"
-      "---------------------------------\n";
-  for (const Build* build : kBuilds) {
-    SCOPED_TRACE(build->program);
-    mkpfile(*build, dir / "axial", {"start_ras=S", "start_loc=10", "end_loc=50", "ctr_R=0",
-                                    "ctr_A=0", "ctr_S=10", "norm_R=0", "norm_A=0", "norm_S=1"});
-    mkpfile(*build, dir / "sagittal", {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20",
-                                       "ctr_A=0", "ctr_S=0", "norm_R=1", "norm_A=0", "norm_S=0"});
-    const RunResult a = run({build->executable, dir / "axial"});
-    EXPECT_EQ(a.exit_code, 0);
-    EXPECT_EQ(rxReport(a.out, *build), axial);
-    const RunResult s = run({build->executable, dir / "sagittal"});
-    EXPECT_EQ(s.exit_code, 0);
-    EXPECT_EQ(rxReport(s.out, *build), sagittal);
-    EXPECT_TRUE(s.out.starts_with("Retrieving Rx info from pfile " + (dir / "sagittal") + "!\n"));
+  const auto report = [](const std::string& normal, const std::string& start,
+                         const std::string& end) {
+    return normal + "\n" + kDashes + " \tR/L\tA/P\tS/I\nStart:\t" + start + "\nEnd:\t" + end +
+           "\n" + kDashes;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> settings;
+    std::string report;
+  } slabs[] = {
+      {"axial",
+       {"start_ras=S", "start_loc=10", "end_loc=50", "ctr_R=0", "ctr_A=0", "ctr_S=10", "norm_R=0",
+        "norm_A=0", "norm_S=1"},
+       report("norm_R= 0.0000, norm_A=0.0000, norm_S=1.0000", "L0.0\tP0.0\tS10.0",
+              "L0.0\tP0.0\tS50.0")},
+      {"sagittal",
+       {"start_ras=R", "start_loc=20", "end_loc=-20", "ctr_R=20", "ctr_A=0", "ctr_S=0", "norm_R=1",
+        "norm_A=0", "norm_S=0"},
+       report("norm_R= 1.0000, norm_A=0.0000, norm_S=0.0000", "R20.0\tP0.0\tS0.0",
+              "L20.0\tP0.0\tS0.0")},
+      // End: R = -(40 * 0.6 / 0.64 + 5), A = -(40 * 0.48 / 0.64 - 5), S = 40 + 10.
+      {"oblique",
+       {"start_ras=S", "start_loc=10", "end_loc=50", "ctr_R=5", "ctr_A=-5", "ctr_S=10",
+        "norm_R=0.6", "norm_A=0.48", "norm_S=0.64"},
+       report("norm_R= 0.6000, norm_A=0.4800, norm_S=0.6400", "R5.0\tP5.0\tS10.0",
+              "R42.5\tA25.0\tS50.0")},
+  };
+  for (const Build* build : {kBuilds[0], kBuilds[1], kBuilds[2], &kBuildRev20}) {
+    for (const auto& slab : slabs) {
+      SCOPED_TRACE(std::string(build->program) + " " + slab.name);
+      mkpfile(*build, dir / slab.name, slab.settings);
+      const RunResult r = run({build->executable, dir / slab.name});
+      EXPECT_EQ(r.exit_code, 0);
+      EXPECT_EQ(rxReport(r.out, *build), slab.report);
+      EXPECT_TRUE(r.out.starts_with("Retrieving Rx info from pfile " + (dir / slab.name) + "!\n"));
+    }
   }
 }
 

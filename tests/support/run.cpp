@@ -102,4 +102,19 @@ std::string niftiTool() {
   return r.exit_code == 0 ? r.out.substr(0, r.out.size() - 1) : "";
 }
 
+std::string sharedLibcTwin(const std::string& program) {
+  return SHARED_LIBC_DIR "/" + program;
+}
+
+std::map<std::string, std::string> failingCalls(const std::string& faults) {
+  if (faults.empty()) return {};
+  // AddressSanitizer wants its runtime loaded first; here the fault library
+  // comes first and hands every call on (RTLD_NEXT) to the sanitizer's own
+  // wrappers, so the order does no harm.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  return {{"LD_PRELOAD", FAIL_CALL_LIB},
+          {"PFILE_FAIL", faults},
+          {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
+}
+
 }  // namespace testing_support

@@ -33,4 +33,12 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options = 
 // The path of the nifti_tool on PATH; "" when there is none.
 std::string niftiTool();
 
+// The twin of `program` ("melvane", "torvek-c", ...) built with libc shared,
+// which LD_PRELOAD reaches where the fully static tool does not.
+std::string sharedLibcTwin(const std::string& program);
+
+// The environment in which calls fail as `faults` says (PFILE_FAIL's syntax,
+// tests/support/fail_call.c); no change for "".
+std::map<std::string, std::string> failingCalls(const std::string& faults);
+
 }  // namespace testing_support
