@@ -14,7 +14,8 @@ bool readsReversed(const Layout& layout, Bytes header) {
 }
 
 const pfile::Revision* revisionRead(const Layout& layout, Bytes header) {
-  const float number = pfile::inHostOrder(pfile::load<float>(header, 0), readsReversed(layout, header));
+  const float number =
+      pfile::inHostOrder(pfile::load<float>(header, 0), readsReversed(layout, header));
   const pfile::Revision* row = pfile::findRevision(number);
   if (!row || layout.every_revision) return row;
   const auto named = std::find(layout.revisions.begin(), layout.revisions.end(), row->name);

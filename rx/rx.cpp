@@ -1,6 +1,7 @@
 // Rx computation and report.
 #include "rx/rx.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -274,26 +275,36 @@ RxOutcome refuse(const Layout& layout, const pfile::ReadResult& read, RxOutcome 
 // once), its offset words checked, and the Rx from the row's places.
 RxOutcome reportRevision(const Layout& build, RxRecord& rx, int fd, const char* pfile,
                          std::FILE* out, std::FILE* err) {
-  std::vector<std::byte> header(firstReadSize(build));
-  pfile::ReadResult read = pfile::readFully(fd, header);
-  const pfile::Revision* row = read.got >= 4 ? revisionRead(build, header) : nullptr;
+  // Left uninitialised but for the bytes read and zeros after them.
+  std::size_t size = firstReadSize(build);
+  auto buffer = std::make_unique_for_overwrite<std::byte[]>(size);
+  pfile::ReadResult read = pfile::readFully(fd, {buffer.get(), size});
+  std::fill(buffer.get() + read.got, buffer.get() + size, std::byte{0});
+  const pfile::Revision* row =
+      read.got >= 4 ? revisionRead(build, {buffer.get(), size}) : nullptr;
   if (!row) {
     Layout sized = build;  // the size of the read that found no revision
-    sized.header_size = build.every_revision ? 0 : header.size();
+    sized.header_size = build.every_revision ? 0 : size;
     if (read.got < sized.header_size) std::fputs("\n.Error in readMRImageHeader().", out);
     const RxOutcome outcome = read.got < 4 && read.error == 0 && build.every_revision
                                   ? RxOutcome::short_read
                                   : RxOutcome::wrong_revision;
-    return refuse(sized, read, outcome, revisionRefusal(build, header, read.got), pfile, out,
-                  err);
+    return refuse(sized, read, outcome, revisionRefusal(build, {buffer.get(), size}, read.got),
+                  pfile, out, err);
   }
-  if (row->header_size > header.size() && read.got == header.size() && read.error == 0) {
-    const std::size_t first = header.size();
-    header.resize(row->header_size);  // zero-filled: what the input does not hold
-    const pfile::ReadResult rest = pfile::readFully(fd, std::span(header).subspan(first));
-    read = {first + rest.got, rest.error};
+  if (row->header_size > size) {
+    auto whole = std::make_unique_for_overwrite<std::byte[]>(row->header_size);
+    std::copy_n(buffer.get(), size, whole.get());
+    if (read.got == size && read.error == 0) {
+      const pfile::ReadResult rest =
+          pfile::readFully(fd, {whole.get() + size, row->header_size - size});
+      read = {size + rest.got, rest.error};
+    }
+    buffer = std::move(whole);
+    size = row->header_size;
+    std::fill(buffer.get() + read.got, buffer.get() + size, std::byte{0});
   }
-  header.resize(std::max(header.size(), row->header_size));
+  const Bytes header(buffer.get(), size);
   if (read.got < row->header_size) std::fputs("\n.Error in readMRImageHeader().", out);
 
   // Offset words are checked once the raw-data header holding them is read;

@@ -651,7 +651,8 @@ TEST(TorvekEveryRevision, AHeaderThatDisagreesWithItselfFailsTheRun) {
        "14.3" + question},
       {kBuildScanner, "rev=28.002", {"norm_R=1.1", "corners=0"},
        "the slab normal has length 1.4833, not 1: is revision 28.002" + question},
-      {kBuildScanner, "rev=30.1", {"corners=0", "norm_R=0.6", "norm_A=0.8", "norm_S=0", "start_ras=A"}, ""},
+      {kBuildScanner, "rev=30.1",
+       {"corners=0", "norm_R=0.6", "norm_A=0.8", "norm_S=0", "start_ras=A"}, ""},
       {kBuildScanner, "rev20", {"norm_R=1", "norm_A=0", "norm_S=1e-30", "start_ras=S"},
        "End R/L lies at -1e+31 mm, beyond any bore (10000 mm): is revision 20.006" + question},
       {kBuildRev20, "rev20", {"norm_R=1", "norm_A=0", "norm_S=1e-30", "start_ras=S"},
@@ -711,7 +712,8 @@ TEST(TorvekEveryRevision, AnUnknownRevisionOrAWordThatDoesNotHoldIsRefused) {
                             {.cwd = dir.path().string()});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "Retrieving Rx info from pfile P.7!\n");
-    EXPECT_TRUE(r.err.starts_with("torvek: P.7: " + c.err + "\ntorvek: anat+orig: the Rx is not written"))
+    EXPECT_TRUE(r.err.starts_with("torvek: P.7: " + c.err +
+                                  "\ntorvek: anat+orig: the Rx is not written"))
         << r.err;
   }
 }

@@ -205,10 +205,11 @@ struct Vector {
   double r = 0, a = 0, s = 0;
 };
 
-// The normal, centre and field of view the settings leave, for the corners.
+// The normal, centre and field of view the defaults and settings leave, for
+// the corners.
 struct Geometry {
-  Vector normal{0.1, 0.173648, 0.979796}, centre{2.5, -10, 15};
-  double fov = 240;
+  Vector normal, centre;
+  double fov = 0;
   bool corners_named = false, no_corners = false;
 };
 
@@ -225,7 +226,9 @@ void noteGeometry(Geometry& g, std::string_view name, std::string_view value) {
   if (!number) return;
   const double x = *number;
   if (name == "fov") g.fov = x;
-  Vector* v = name.starts_with("norm_") ? &g.normal : name.starts_with("ctr_") ? &g.centre : nullptr;
+  Vector* v = name.starts_with("norm_")  ? &g.normal
+              : name.starts_with("ctr_") ? &g.centre
+                                         : nullptr;
   if (!v || name.size() < 2) return;
   const char axis = name.back();
   (axis == 'R' ? v->r : axis == 'A' ? v->a : v->s) = x;
@@ -290,14 +293,17 @@ int writeRevisionHeader(std::string_view revision, const std::string& path,
 
   // The corners follow the geometry the settings leave.
   Geometry geometry;
+  for (const auto& [name, value] : kDefaults) noteGeometry(geometry, name, value);
   for (const std::string& text : settings) {
     const std::size_t eq = text.find('=');
     if (eq != std::string::npos) {
-      noteGeometry(geometry, std::string_view(text).substr(0, eq), std::string_view(text).substr(eq + 1));
+      const std::string_view whole = text;
+      noteGeometry(geometry, whole.substr(0, eq), whole.substr(eq + 1));
     }
   }
   if (!geometry.corners_named) {
-    const std::array<Vector, 3> points = geometry.no_corners ? std::array<Vector, 3>{} : corners(geometry);
+    const std::array<Vector, 3> points =
+        geometry.no_corners ? std::array<Vector, 3>{} : corners(geometry);
     const pfile::ImageFields& image = *rev.image_fields;
     const pfile::Triple* triples[] = {&image.top_left, &image.top_right, &image.bottom_right};
     for (std::size_t c = 0; c < 3; ++c) {
