@@ -90,10 +90,10 @@ void reportProblem(const std::string& pfile, const std::string& what) {
   pfile::report("melvane", pfile, what);
 }
 
-int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
+int writeOutputs(const std::string& pfile, int input, Bytes header, const Reading& reading,
                  const std::string& shortfall) {
   const std::string copy = pfile + ".hdr";
-  const std::string summary = summaryName(header);
+  const std::string summary = reading.header ? summaryName(*reading.header) : "";
 
   struct stat input_file {};
   if (fstat(input, &input_file) != 0) {
@@ -103,7 +103,7 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
   const std::pair<Output, std::string> outputs[] = {{Output::header_copy, copy},
                                                     {Output::summary, summary}};
   for (const auto& [output, name] : outputs) {
-    if (isInput(name, input_file)) {
+    if (!name.empty() && isInput(name, input_file)) {
       reportProblem(pfile, "the " + label(output, name) +
                                " would replace the input file; nothing written");
       return 1;
@@ -120,9 +120,12 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
                              return errno != 0 ? errno : EIO;
                            });
   const bool copy_written = status == 0 && !copy_kept;
-  if (status == 0) {
+  if (status == 0 && !reading.header) {
+    reportProblem(pfile, reading.misfit);
+    status = 1;
+  } else if (status == 0) {
     status = writeOutput(pfile, Output::summary, summary, 255, existing, summary_kept,
-                         [&](std::FILE* out) { return writeSummary(header, out); });
+                         [&](std::FILE* out) { return writeSummary(*reading.header, out); });
   }
   if (shortfall.empty()) return status;
 
@@ -131,7 +134,7 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
   std::string what = shortfall;
   if (copy_kept) what += "; " + pfile::escapedName(copy) + " exists and is kept";
   if (summary_kept) what += "; " + pfile::escapedName(summary) + " exists and is kept";
-  if (copy_written || (status == 0 && !summary_kept)) what += "; the missing bytes read as zeros";
+  if (copy_written || (status == 0 && reading.header && !summary_kept)) what += "; the missing bytes read as zeros";
   reportProblem(pfile, what);
   return status == 0 ? 1 : status;
 }

@@ -14,16 +14,19 @@ namespace melvane {
 // so far.
 void reportProblem(const std::string& pfile, const std::string& what);
 
-// Writes the header copy PFILE.hdr and then the summary of `header`, read
-// from the open Pfile `input`. Neither is written when either would replace
-// the input file itself. `shortfall` says why the header did not arrive
+// Writes the header copy PFILE.hdr of `header`, read from the open Pfile
+// `input`, and then the summary of `reading`. Neither is written when either
+// would replace the input file itself. When the revision table does not fit
+// the header (`reading` holds no header), only the header copy is written,
+// its bytes exact whatever the table says, and the run fails with the
+// misfit's message. `shortfall` says why the header did not arrive
 // whole ("" when it did): each output is then written only where no file of
 // its name exists, since the zeros that stand for the missing bytes must not
 // replace good results, and one line on standard error starts with it and
 // names the outputs kept. Returns the run's exit status: 0; 1 when nothing
 // or only the header copy could be written, or the header is short; 255 when
 // the summary could not be written or closed.
-int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
+int writeOutputs(const std::string& pfile, int input, Bytes header, const Reading& reading,
                  const std::string& shortfall = "");
 
 }  // namespace melvane
