@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <algorithm>
 #include <unistd.h>
 
 #include "common/memory_reserve.hpp"
@@ -25,7 +27,12 @@ int answer(pfile::StandardOption option) {
     std::fputs("usage: melvane pfile\n"
                "Copies the header of a GE Pfile to pfile.hdr, beside it, and writes a\n"
                "summary of the scan, EnnnnnSnnnPnnnnn.7 (exam, series and run numbers),\n"
-               "into the current directory. A Pfile named --help is ./--help.\n",
+               "into the current directory. A Pfile named --help is ./--help.\n"
+               "Options, before the Pfile:\n"
+               "  --json               also write EnnnnnSnnnPnnnnn.json, the summary's values\n"
+               "                       as numbers in BIDS units, without identifying texts\n"
+               "  --json-identifying   the same with patient name and id, requisition\n"
+               "                       number, physicians and history\n",
                stdout);
     std::printf("Revisions read: %s.\n",
                 pfile::revisionList(pfile::scannerRevisions()).c_str());
@@ -41,7 +48,7 @@ int answer(pfile::StandardOption option) {
 
 // Reads the header of `path`, checks it and writes both outputs. Returns the
 // run's exit status.
-int summarise(const std::string& path) {
+int summarise(const std::string& path, melvane::Sidecar sidecar) {
   using namespace melvane;
   const int input = pfile::openInput(path.c_str());
   if (input < 0) {
@@ -67,16 +74,17 @@ int summarise(const std::string& path) {
   }
 
   const int status = writeOutputs(path, input, read.bytes,
-                                  readingOf(read.bytes, read.reversed, *read.row), missing);
+                                  readingOf(read.bytes, read.reversed, *read.row), missing,
+                                  sidecar);
   close(input);
   return status;
 }
 
 // The run after the standard descriptors are settled: the Pfile, the
 // arguments after it, and standard output.
-int run(int argc, char** argv) {
+int run(int argc, char** argv, melvane::Sidecar sidecar) {
   const std::string path = argv[1];
-  int status = summarise(path);
+  int status = summarise(path, sidecar);
 
   if (argc > 2) {
     const int extra = argc - 2;
@@ -109,6 +117,22 @@ int main(int argc, char** argv) {
       option != pfile::StandardOption::none) {
     return answer(option);
   }
+  // Options come before the Pfile; argv[1] is then the Pfile.
+  auto sidecar = melvane::Sidecar::none;
+  for (; argc > 1; --argc, ++argv) {
+    const std::string_view option = argv[1];
+    if (option == "--json") {
+      sidecar = std::max(sidecar, melvane::Sidecar::plain);
+    } else if (option == "--json-identifying") {
+      sidecar = melvane::Sidecar::identifying;
+    } else {
+      break;
+    }
+  }
+  if (argc < 2) {
+    std::fputs("usage: melvane pfile\n", stderr);
+    return 1;
+  }
   // Past a file size limit a write then fails with EFBIG and is reported like
   // any other write error, instead of the run being killed without a word.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -116,7 +140,7 @@ int main(int argc, char** argv) {
   // unwinds, and the run ends with a message.
   if (!pfile::setAsideMemoryReserve()) return outOfMemory(argv[1]);
   try {
-    return run(argc, argv);
+    return run(argc, argv, sidecar);
   } catch (const std::bad_alloc&) {
     return outOfMemory(argv[1]);
   }
