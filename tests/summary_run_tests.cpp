@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -175,7 +176,7 @@ namespace {
 // Where a revision keeps the values these tests set, as the scanners'
 // software writes them; offsets inside their record.
 struct RawAt {
-  std::size_t run, slices;
+  std::size_t run, date, time, slices;
   bool wide_slices;  // 32 bits at 3200 (28.002 on), else 16 bits
   std::size_t freq;
   bool signed_freq;  // s32 up to 16.000, then u32
@@ -192,8 +193,8 @@ struct ImageAt {
 };
 enum class Words { none, at_1468, at_4 };
 
-constexpr RawAt kRaw7{4, 68, false, 440, true}, kRaw20{4, 68, false, 440, false},
-    kRaw26{80, 144, false, 504, false}, kRaw28002{80, 3200, true, 504, false};
+constexpr RawAt kRaw7{4, 16, 26, 68, false, 440, true}, kRaw20{4, 16, 26, 68, false, 440, false},
+    kRaw26{80, 92, 102, 144, false, 504, false}, kRaw28002{80, 92, 102, 3200, true, 504, false};
 constexpr ExamAt kExam7{8, 101, 25}, kExam11{128, 614, 65}, kExam14_3{272, 774, 65},
     kExam20{696, 1516, 65}, kExam20_007{696, 1524, 65};
 constexpr SeriesAt kSeries7{8, 10, false}, kSeries11{188, 222, false},
@@ -247,7 +248,7 @@ const RevisionCase& revisionCase(std::string_view name) {
 }
 
 // A header of revision `c` whose words, if it has them, give its positions;
-// run 23456, exam 50540 (in both records), series -2 (70000 where 32 bits
+// run 23456, scanned 08/08/114 at 10:06, exam 50540 (in both records), series -2 (70000 where 32 bits
 // wide), patient name filling its field with an 'X' after it, TR 2 s, flip
 // 77, a stored frequency of 2980000000, two slices (the second numbered 7),
 // and an axial 240 mm image plane whose normal and corners agree.
@@ -266,6 +267,7 @@ HeaderBuilder revisionHeader(const RevisionCase& c, bool reversed) {
     put(32, u32(c.exam)), put(36, u32(c.series)), put(40, u32(c.image));
   }
   put(c.raw.run, std::int32_t{23456});
+  h.put_text(c.raw.date, "08/08/114").put_text(c.raw.time, "10:06");
   if (c.raw.wide_slices) {
     put(c.raw.slices, std::uint32_t{2});
     put(144, std::uint16_t{9});  // the 16-bit count of 26.002 and 27.x, no longer read
@@ -320,6 +322,7 @@ TEST(MelvaneRevisions, EveryRevisionIsReadAtItsOwnPlaces) {
            {"rev = " + std::string(c.shown), std::string("runnum = 23456"),
             "examnum/seriesnum = 50540/" + std::string(c.series_at.wide_series ? "70000" : "-02"),
             "patient name = " + name + (rev20 ? "X" : ""), std::string("slquant = 2"),
+            std::string("date of scan = 08/08/114"), std::string("time of scan = 10:06"),
             std::string("FOV =  240.0"), std::string("TR = 2000 msec"),
             std::string("flip angle = 77 deg."),
             "freq = " + std::string(c.raw.signed_freq ? "-131496729" : "298000000"),
@@ -383,6 +386,78 @@ TEST(MelvaneRevisions, AHeaderTheTableDoesNotFitGetsItsCopyButNoSummary) {
       EXPECT_EQ(files.size(), summarised ? 3u : 2u);
     }
   }
+}
+
+// ---- The JSON sidecar ---------------------------------------------------
+
+// The sidecar holds the summary's values with their types, in BIDS units,
+// for revisions of every family; identifying texts only when asked for.
+TEST(MelvaneSidecar, ValuesAndTypesAreTheSummarys) {
+  using nlohmann::json;
+  const struct Case {
+    const char* revision;
+    const char* stored;  // PfileRevision
+    double mhz, tesla;   // the frequency stored as 2980000000 (negative where signed)
+  } cases[] = {{"9.0", "9.000", -131.4967296, -3.1},   {"14.3", "14.300", -131.4967296, -3.1},
+               {"20.007", "20.007", 298.0, 7.0},       {"26.002", "26.002", 298.0, 7.0},
+               {"28.002", "28.002", 298.0, 7.0}};
+  for (const Case& c : cases) {
+    for (const bool identifying : {false, true}) {
+      SCOPED_TRACE(std::string(c.revision) + (identifying ? " identifying" : ""));
+      const RevisionCase& revision = revisionCase(c.revision);
+      TempDir dir;
+      revisionHeader(revision, identifying).write(dir / "P.7");
+      const RunResult r = runMelvane(dir, {identifying ? "--json-identifying" : "--json", "P.7"});
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      Files files = listing(dir.path());
+      const std::string name = summaryNameOf(revision);
+      const std::string sidecar = name.substr(0, name.size() - 2) + ".json";
+      ASSERT_EQ(files.count(sidecar), 1u);
+      EXPECT_EQ(files.size(), 4u);
+      const json j = json::parse(files[sidecar]);
+      EXPECT_EQ(j.at("PfileRevision"), c.stored);
+      EXPECT_EQ(j.at("AcquisitionDateTime"), "2014-08-08T10:06:00");
+      for (const auto& [key, value] : std::initializer_list<std::pair<const char*, json>>{
+               {"RunNumber", 23456}, {"ExamNumber", 50540},
+               {"SeriesNumber", revision.series_at.wide_series ? 70000 : -2},
+               {"FlipAngle", 77}, {"NumberOfSlices", 2}, {"ImageSize", 0}}) {
+        EXPECT_TRUE(j.at(key).is_number_integer()) << key;
+        EXPECT_EQ(j.at(key), value) << key;
+      }
+      for (const auto& [key, value] : std::initializer_list<std::pair<const char*, double>>{
+               {"RepetitionTime", 2.0}, {"EchoTime", 0.0}, {"FieldOfView", 240.0},
+               {"ImagingFrequency", c.mhz}, {"MagneticFieldStrength", c.tesla}}) {
+        EXPECT_TRUE(j.at(key).is_number_float()) << key;
+        EXPECT_DOUBLE_EQ(j.at(key).get<double>(), value) << key;
+      }
+      EXPECT_TRUE(j.at("PixelSize").is_null());  // 240 / 0: no finite number
+      EXPECT_EQ(j.at("Slices").size(), 2u);
+      EXPECT_EQ(j.at("Slices").at(1), json::parse(R"({"slice": 7, "gw_point1": [1.5, 0.0, 0.0],
+          "gw_point2": [0.0, 0.0, 0.0], "gw_point3": [0.0, 0.0, 0.0]})"));
+      const bool rev20 = std::string_view(c.revision).starts_with("20.");
+      EXPECT_EQ(j.contains("PatientName"), identifying);
+      EXPECT_EQ(j.contains("History"), identifying);
+      if (identifying) {
+        EXPECT_EQ(j.at("PatientName"),
+                  std::string(revision.exam_at.name_length, 'N') + (rev20 ? "X" : ""));
+      }
+    }
+  }
+}
+
+// Quotes, backslashes, control bytes and bytes that are not UTF-8 give valid
+// JSON: each invalid byte becomes U+FFFD.
+TEST(MelvaneSidecar, HostileTextsGiveValidJson) {
+  const RevisionCase& revision = revisionCase("26.002");
+  HeaderBuilder header = revisionHeader(revision, false);
+  header.put_text(revision.series + 982, "q\"b\\c\x01\x1f\xff\xc3(\xe2\x82\xac\xe2\x82");
+  TempDir dir;
+  header.write(dir / "P.7");
+  const RunResult r = runMelvane(dir, {"--json", "P.7"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto j = nlohmann::json::parse(read_file(dir / "E50540S70000P23456.json"));
+  EXPECT_EQ(j.at("SeriesDescription"),
+            "q\"b\\c\x01\x1f\xEF\xBF\xBD\xEF\xBF\xBD(\xE2\x82\xAC\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 // ---- Another revision: refused before anything is written ----------------
