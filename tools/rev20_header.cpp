@@ -1,5 +1,6 @@
-// Revision 20.006 headers for melvane and torvek-rev20: 149788 bytes
-// describing a plausible EPI scan (texts, exam 1234 / series 5 / run 23456,
+// Revision 20.006 headers for melvane and torvek-rev20: 149788 bytes, with
+// the offset words 20.x writes at 1468-1504, describing a plausible EPI scan
+// (texts, exam 1234 in the exam and series records / series 5 / run 23456,
 // three slices, TR 2 s, TE 30 ms, FOV 240, 64x64, an axial slab tilted 10
 // degrees), with any value changed by a setting; rev=20.007 also moves the
 // three exam texts that revision keeps 8 bytes later. Numbers are written
@@ -48,6 +49,10 @@ void putMovedTexts(pfile::HeaderWriter& h, std::size_t later) {
 }
 
 void putDefaults(pfile::HeaderWriter& h) {
+  // The offset words scanners write: header size, slice table, and the exam,
+  // series and image records.
+  h.put<std::int32_t>(1468, 149788).put<std::int32_t>(1480, kSliceTable);
+  h.put<std::int32_t>(1496, 142820).put<std::int32_t>(1500, 144780).put<std::int32_t>(1504, 147340);
   h.put(0, 20.006f).put<std::int32_t>(4, 23456).text(16, "03/14/12").text(26, "14:05");
   h.put<std::int16_t>(70, 1).put<std::int16_t>(110, 64);
   h.put(220, 120.0f).put(228, 64.0f).put(232, 1.0f).put(236, 1.0f);
@@ -58,6 +63,7 @@ void putDefaults(pfile::HeaderWriter& h) {
   h.text(144072, "BRAIN FMRI");
   putMovedTexts(h, 0);
   // series record (144780)
+  h.put<std::int16_t>(143516, 1234);  // exam number, and its copy in the series record
   h.put<std::int32_t>(145424, 1).put<std::int16_t>(145588, 1234).put<std::int16_t>(145622, 5);
   h.text(145762, "EPI RESTING STATE");
   // The Rx: start_ras, start_loc and end_loc (series 1093, 272, 276): the
@@ -93,6 +99,11 @@ bool putNamed(const Setting& setting, pfile::HeaderWriter& header) {
     if (!n || *n < 0) return false;
     putSlices(header, *n);
     return true;
+  }
+  // The exam number is kept in the exam record and copied into the series record.
+  if (setting.name == "exam") {
+    const auto value = parseSigned(setting.value);
+    if (value) header.put(143516, static_cast<std::uint16_t>(*value));
   }
   if (setting.name == "rev" && parseFloat(setting.value) == 20.007f) putMovedTexts(header, 8);
   for (const Named& named : kNamed) {

@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace mkpfile {
 
@@ -14,5 +15,10 @@ int writeRxPfile(char layout, const std::string& path, std::span<const std::stri
 // Revision 20.006 (or, with rev=20.007, 20.007) headers of melvane and
 // torvek-rev20.
 int writeRev20Header(const std::string& path, std::span<const std::string> settings);
+
+// A header of any revision of the revision table, named as the table names
+// it ("24.0", "20.006").
+int writeRevisionHeader(std::string_view revision, const std::string& path,
+                        std::span<const std::string> settings);
 
 }  // namespace mkpfile
