@@ -13,6 +13,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "common/byte_order.hpp"
@@ -223,5 +224,25 @@ TEST(Summary, SliceCountStopsAtTheTablesLastEntry) {
     EXPECT_TRUE(s.ends_with("slice =2048\ngw_point1=     0.0     0.0     0.0\n"
                             "gw_point2=     0.0     0.0     0.0\n"
                             "gw_point3=     0.0     0.0     0.0\n")) << count;
+  }
+}
+
+// From 28.002 the count is 32 bits at 3200, read signed like the 16-bit one:
+// 2^31 and more print negative and list no slices.
+TEST(Summary, ThirtyTwoBitSliceCountIsReadSigned) {
+  HeaderBuilder h(228020);
+  h.put<float>(0, 28.002f).put<std::uint32_t>(4, 228020);
+  h.put<std::uint32_t>(16, 36864).put<std::uint32_t>(20, 36864 + 2048 * 76);
+  h.put<std::uint32_t>(32, 201852).put<std::uint32_t>(36, 203812).put<std::uint32_t>(40, 206372);
+  h.put<std::int16_t>(36864 + 76 + 2, 2);
+  for (const auto& [count, expected, slices] :
+       {std::tuple{0x80000000u, "slquant = -2147483648", 0}, {0xFFFFFFFFu, "slquant = -1", 0},
+        {0x7FFFFFFFu, "slquant = 2147483647", 2048}, {2u, "slquant = 2", 2}}) {
+    const std::string s = summaryOf(h.put<std::uint32_t>(3200, count));
+    EXPECT_EQ(line(s, "slquant"), expected);
+    std::size_t n = 0;
+    for (std::size_t at = s.find("\nslice ="); at != std::string::npos; at = s.find("\nslice =", at + 1)) ++n;
+    EXPECT_EQ(n, static_cast<std::size_t>(slices)) << count;
+    EXPECT_EQ(s.find("\nslice =2\n") != std::string::npos, slices > 0) << count;
   }
 }
