@@ -147,7 +147,9 @@ int writeOutputs(const std::string& pfile, int input, Bytes header, const Readin
   if (copy_kept) what += "; " + pfile::escapedName(copy) + " exists and is kept";
   if (summary_kept) what += "; " + pfile::escapedName(summary) + " exists and is kept";
   if (json_kept) what += "; " + pfile::escapedName(json) + " exists and is kept";
-  if (copy_written || (status == 0 && reading.header && !summary_kept)) what += "; the missing bytes read as zeros";
+  if (copy_written || (status == 0 && reading.header && !summary_kept)) {
+    what += "; the missing bytes read as zeros";
+  }
   reportProblem(pfile, what);
   return status == 0 ? 1 : status;
 }

@@ -40,13 +40,17 @@ std::int64_t integerOf(const pfile::ScanHeader& header, Source source, std::size
 
 float realOf(const pfile::ScanHeader& header, Source source, std::size_t entry) {
   const pfile::Field field = source.field(header.revision());
-  if (field.kind != Kind::f32) throw std::logic_error("the table gives a float's field another kind");
+  if (field.kind != Kind::f32) {
+    throw std::logic_error("the table gives a float's field another kind");
+  }
   return header.number<float>(bytesOf(header, source.from, entry), field.offset);
 }
 
 std::string_view textOf(const pfile::ScanHeader& header, Source source, std::size_t entry) {
   const pfile::Field field = source.field(header.revision());
-  if (field.kind != Kind::text) throw std::logic_error("the table gives a text's field another kind");
+  if (field.kind != Kind::text) {
+    throw std::logic_error("the table gives a text's field another kind");
+  }
   const pfile::Bytes in = bytesOf(header, source.from, entry);
   const bool to_record_end = static_cast<int>(header.revision().number()) == 20;
   return pfile::text(to_record_end ? in : in.first(field.end()), field.offset);

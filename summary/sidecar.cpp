@@ -2,10 +2,13 @@
 // fields, and its text, built with nlohmann::json.
 #include "summary/sidecar.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <nlohmann/json.hpp>
 
 #include "summary/scan_values.hpp"

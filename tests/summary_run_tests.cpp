@@ -218,26 +218,46 @@ struct RevisionCase {
 
 // 27.001 on: the words give the slice entry's size, 76 bytes.
 const RevisionCase kRevisionCases[] = {
-    {"7.0", 0x40E00000, "7.0", 39984, 36872, 37912, 38940, 10240, 40, Words::none, kRaw7, kExam7, kSeries7, kImage7},
-    {"9.0", 0x41100000, "9.0", 61464, 57352, 58392, 59928, 10240, 40, Words::none, kRaw7, kExam7, kSeries7, kImage7},
-    {"11.0", 0x41300000, "11.0", 66072, 61448, 62488, 64536, 10240, 44, Words::none, kRaw7, kExam11, kSeries11, kImage11},
-    {"14.0", 0x41600000, "14.0", 135704, 131080, 132120, 134168, 34816, 44, Words::at_1468, kRaw7, kExam11, kSeries11, kImage11},
-    {"14.3", 0x4164CCCD, "14.3", 145908, 140772, 141812, 143860, 34816, 48, Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage14_3},
-    {"15.000", 0x41700000, "15.0", 145908, 140772, 141812, 143860, 34816, 48, Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage14_3},
-    {"15.001", 0x41700419, "15.0", 145908, 140772, 141812, 143860, 34816, 48, Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage15_001},
-    {"16.000", 0x41800000, "16.0", 145908, 140772, 141812, 143860, 34816, 48, Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage16},
-    {"20.005", 0x41A00A3D, "20.0", 149788, 142820, 144780, 147340, 36864, 48, Words::at_1468, kRaw20, kExam20, kSeries20, kImage20_005},
-    {"20.006", 0x41A00C4A, "20.0", 149788, 142820, 144780, 147340, 36864, 48, Words::at_1468, kRaw20, kExam20, kSeries20, kImage20},
-    {"20.007", 0x41A00E56, "20.0", 149788, 142820, 144780, 147340, 36864, 48, Words::at_1468, kRaw20, kExam20_007, kSeries20, kImage20},
-    {"24.0", 0x41C00000, "24.0", 157276, 142820, 144780, 147340, 36864, 48, Words::at_1468, kRaw20, kExam20_007, kSeries20, kImage20},
-    {"26.002", 0x41D00419, "26.0", 213684, 193660, 195620, 198180, 36864, 72, Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
-    {"27.000", 0x41D80000, "27.0", 219828, 193660, 195620, 198180, 36864, 72, Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
-    {"27.001", 0x41D8020C, "27.0", 228020, 201852, 203812, 206372, 36864, 76, Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
-    {"28.000", 0x41E00000, "28.0", 228020, 201852, 203812, 206372, 36864, 76, Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
-    {"28.002", 0x41E00419, "28.0", 228020, 201852, 203812, 206372, 36864, 76, Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
-    {"28.003", 0x41E00625, "28.0", 228020, 201852, 203812, 206372, 36864, 76, Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
-    {"30.0", 0x41F00000, "30.0", 228020, 201852, 203812, 206372, 36864, 76, Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
-    {"30.1", 0x41F0CCCD, "30.1", 228020, 201852, 203812, 206372, 36864, 76, Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
+    {"7.0", 0x40E00000, "7.0", 39984, 36872, 37912, 38940, 10240, 40,
+     Words::none, kRaw7, kExam7, kSeries7, kImage7},
+    {"9.0", 0x41100000, "9.0", 61464, 57352, 58392, 59928, 10240, 40,
+     Words::none, kRaw7, kExam7, kSeries7, kImage7},
+    {"11.0", 0x41300000, "11.0", 66072, 61448, 62488, 64536, 10240, 44,
+     Words::none, kRaw7, kExam11, kSeries11, kImage11},
+    {"14.0", 0x41600000, "14.0", 135704, 131080, 132120, 134168, 34816, 44,
+     Words::at_1468, kRaw7, kExam11, kSeries11, kImage11},
+    {"14.3", 0x4164CCCD, "14.3", 145908, 140772, 141812, 143860, 34816, 48,
+     Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage14_3},
+    {"15.000", 0x41700000, "15.0", 145908, 140772, 141812, 143860, 34816, 48,
+     Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage14_3},
+    {"15.001", 0x41700419, "15.0", 145908, 140772, 141812, 143860, 34816, 48,
+     Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage15_001},
+    {"16.000", 0x41800000, "16.0", 145908, 140772, 141812, 143860, 34816, 48,
+     Words::at_1468, kRaw7, kExam14_3, kSeries14_3, kImage16},
+    {"20.005", 0x41A00A3D, "20.0", 149788, 142820, 144780, 147340, 36864, 48,
+     Words::at_1468, kRaw20, kExam20, kSeries20, kImage20_005},
+    {"20.006", 0x41A00C4A, "20.0", 149788, 142820, 144780, 147340, 36864, 48,
+     Words::at_1468, kRaw20, kExam20, kSeries20, kImage20},
+    {"20.007", 0x41A00E56, "20.0", 149788, 142820, 144780, 147340, 36864, 48,
+     Words::at_1468, kRaw20, kExam20_007, kSeries20, kImage20},
+    {"24.0", 0x41C00000, "24.0", 157276, 142820, 144780, 147340, 36864, 48,
+     Words::at_1468, kRaw20, kExam20_007, kSeries20, kImage20},
+    {"26.002", 0x41D00419, "26.0", 213684, 193660, 195620, 198180, 36864, 72,
+     Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
+    {"27.000", 0x41D80000, "27.0", 219828, 193660, 195620, 198180, 36864, 72,
+     Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
+    {"27.001", 0x41D8020C, "27.0", 228020, 201852, 203812, 206372, 36864, 76,
+     Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
+    {"28.000", 0x41E00000, "28.0", 228020, 201852, 203812, 206372, 36864, 76,
+     Words::at_4, kRaw26, kExam20_007, kSeries26, kImage20},
+    {"28.002", 0x41E00419, "28.0", 228020, 201852, 203812, 206372, 36864, 76,
+     Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
+    {"28.003", 0x41E00625, "28.0", 228020, 201852, 203812, 206372, 36864, 76,
+     Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
+    {"30.0", 0x41F00000, "30.0", 228020, 201852, 203812, 206372, 36864, 76,
+     Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
+    {"30.1", 0x41F0CCCD, "30.1", 228020, 201852, 203812, 206372, 36864, 76,
+     Words::at_4, kRaw28002, kExam20_007, kSeries26, kImage20},
 };
 
 const RevisionCase& revisionCase(std::string_view name) {
@@ -248,10 +268,11 @@ const RevisionCase& revisionCase(std::string_view name) {
 }
 
 // A header of revision `c` whose words, if it has them, give its positions;
-// run 23456, scanned 08/08/114 at 10:06, exam 50540 (in both records), series -2 (70000 where 32 bits
-// wide), patient name filling its field with an 'X' after it, TR 2 s, flip
-// 77, a stored frequency of 2980000000, two slices (the second numbered 7),
-// and an axial 240 mm image plane whose normal and corners agree.
+// run 23456, scanned 08/08/114 at 10:06, exam 50540 (in both records),
+// series -2 (70000 where 32 bits wide), patient name filling its field with
+// an 'X' after it, TR 2 s, flip 77, a stored frequency of 2980000000, two
+// slices (the second numbered 7), and an axial 240 mm image plane whose
+// normal and corners agree.
 HeaderBuilder revisionHeader(const RevisionCase& c, bool reversed) {
   HeaderBuilder h(c.size);
   auto put = [&](std::size_t offset, auto value) {
@@ -446,10 +467,11 @@ TEST(MelvaneSidecar, ValuesAndTypesAreTheSummarys) {
 }
 
 // Quotes, backslashes, control bytes and bytes that are not UTF-8 give valid
-// JSON: each invalid byte becomes U+FFFD.
+// JSON: each invalid byte becomes U+FFFD. A date that is none gives null.
 TEST(MelvaneSidecar, HostileTextsGiveValidJson) {
   const RevisionCase& revision = revisionCase("26.002");
   HeaderBuilder header = revisionHeader(revision, false);
+  header.put_text(92, "08/3x/114");
   header.put_text(revision.series + 982, "q\"b\\c\x01\x1f\xff\xc3(\xe2\x82\xac\xe2\x82");
   TempDir dir;
   header.write(dir / "P.7");
@@ -458,6 +480,7 @@ TEST(MelvaneSidecar, HostileTextsGiveValidJson) {
   const auto j = nlohmann::json::parse(read_file(dir / "E50540S70000P23456.json"));
   EXPECT_EQ(j.at("SeriesDescription"),
             "q\"b\\c\x01\x1f\xEF\xBF\xBD\xEF\xBF\xBD(\xE2\x82\xAC\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_TRUE(j.at("AcquisitionDateTime").is_null());
 }
 
 // ---- Another revision: refused before anything is written ----------------

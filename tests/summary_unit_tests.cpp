@@ -241,7 +241,10 @@ TEST(Summary, ThirtyTwoBitSliceCountIsReadSigned) {
     const std::string s = summaryOf(h.put<std::uint32_t>(3200, count));
     EXPECT_EQ(line(s, "slquant"), expected);
     std::size_t n = 0;
-    for (std::size_t at = s.find("\nslice ="); at != std::string::npos; at = s.find("\nslice =", at + 1)) ++n;
+    for (std::size_t at = s.find("\nslice ="); at != std::string::npos;
+         at = s.find("\nslice =", at + 1)) {
+      ++n;
+    }
     EXPECT_EQ(n, static_cast<std::size_t>(slices)) << count;
     EXPECT_EQ(s.find("\nslice =2\n") != std::string::npos, slices > 0) << count;
   }
