@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(out, "Oops!  Wrong rev recon: file rev = %f\n", static_cast<double>(read.revision));
     return 0;
   }
-  if (read.bytes.size() != read.row->header_size) __builtin_trap();
-  const melvane::Reading reading = melvane::readingOf(read.bytes, read.reversed, *read.row);
+  if (read.size != read.row->header_size) __builtin_trap();
+  const melvane::Reading reading = melvane::readingOf(read.bytes(), read.reversed, *read.row);
   if (!reading.header) return 0;
   // The name is a file in the current directory: no directory part, and
   // nothing the format does not produce.

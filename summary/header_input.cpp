@@ -1,6 +1,7 @@
 // Reading melvane's header and deciding whether the revision table fits it.
 #include "summary/header_input.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <span>
@@ -23,6 +24,15 @@ pfile::HeaderLayout rowLayout(const pfile::Revision& r) {
           r.slice_entries};
 }
 
+// `size` bytes at `buffer`, of which the first `got` came from the input:
+// zeros stand for the rest. Only the missing bytes are cleared, so a whole
+// header is written once, by the read.
+std::unique_ptr<std::byte[]> zeroFilled(std::unique_ptr<std::byte[]> buffer, std::size_t got,
+                                        std::size_t size) {
+  std::fill(buffer.get() + got, buffer.get() + size, std::byte{0});
+  return buffer;
+}
+
 }  // namespace
 
 float revisionOf(Bytes header, bool reversed) {
@@ -31,10 +41,12 @@ float revisionOf(Bytes header, bool reversed) {
 
 HeaderRead readHeader(int input) {
   HeaderRead read;
-  read.bytes.resize(kRevisionBytes);
-  const pfile::ReadResult first = pfile::readFully(input, read.bytes);
-  read.reversed = pfile::storedReversed(read.bytes);
-  read.revision = revisionOf(read.bytes, read.reversed);
+  read.storage = std::make_unique_for_overwrite<std::byte[]>(kRevisionBytes);
+  read.size = kRevisionBytes;
+  const pfile::ReadResult first = pfile::readFully(input, {read.storage.get(), kRevisionBytes});
+  read.storage = zeroFilled(std::move(read.storage), first.got, kRevisionBytes);
+  read.reversed = pfile::storedReversed(read.bytes());
+  read.revision = revisionOf(read.bytes(), read.reversed);
   if (first.error != 0) {
     read.shortfall = readFailure(first);
     return read;
@@ -48,10 +60,13 @@ HeaderRead readHeader(int input) {
   if (read.row == nullptr) return read;
 
   const std::size_t size = read.row->header_size;
-  read.bytes.resize(size);
+  auto whole = std::make_unique_for_overwrite<std::byte[]>(size);
+  std::copy_n(read.storage.get(), kRevisionBytes, whole.get());
   const pfile::ReadResult rest =
-      pfile::readFully(input, std::span(read.bytes).subspan(kRevisionBytes));
+      pfile::readFully(input, {whole.get() + kRevisionBytes, size - kRevisionBytes});
   const std::size_t got = kRevisionBytes + rest.got;
+  read.storage = zeroFilled(std::move(whole), got, size);
+  read.size = size;
   if (rest.error != 0) {
     read.shortfall = readFailure(rest);
   } else if (got < size) {

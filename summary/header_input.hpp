@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/bytes.hpp"
 #include "common/revisions.hpp"
@@ -20,7 +20,9 @@ using pfile::Bytes;
 struct HeaderRead {
   // The revision's whole header, zeros where the input ended; for a revision
   // outside the table, only its first 4 bytes.
-  std::vector<std::byte> bytes;
+  std::unique_ptr<std::byte[]> storage;
+  std::size_t size = 0;
+  Bytes bytes() const { return {storage.get(), size}; }
   bool reversed = false;                 // numbers stored in the reverse of host order
   float revision = 0;                    // the number at offset 0, in that order
   const pfile::Revision* row = nullptr;  // its row of the table, or null

@@ -73,8 +73,8 @@ int summarise(const std::string& path, melvane::Sidecar sidecar) {
     return 1;
   }
 
-  const int status = writeOutputs(path, input, read.bytes,
-                                  readingOf(read.bytes, read.reversed, *read.row), missing,
+  const int status = writeOutputs(path, input, read.bytes(),
+                                  readingOf(read.bytes(), read.reversed, *read.row), missing,
                                   sidecar);
   close(input);
   return status;
