@@ -1,87 +1,54 @@
-// melvane's view of a revision 20.006 or 20.007 Pfile header: where its
-// blocks lie, the byte order of its numbers (SwapEndian), the swap functions
-// and the one getter through which every number is read, and the revision
-// check.
+// melvane's reading of a Pfile header: the byte order of its numbers, the
+// revision at offset 0, that revision's whole header (its size and layout
+// from the revision table), and whether the table fits the file.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <optional>
-#include <span>
-#include <type_traits>
+#include <string>
 
-#include "common/byte_order.hpp"
 #include "common/bytes.hpp"
+#include "common/revisions.hpp"
+#include "common/scan_header.hpp"
 
 namespace melvane {
 
 using pfile::Bytes;
 
-// The header is 149788 bytes; its blocks, by byte offset from the start of
-// the file. Bytes 4096-36863 and 135168-142819 are read by nothing and only
-// travel in the header copy.
-inline constexpr std::size_t kHeaderSize = 149788;
-struct Block {
-  std::size_t start, size;
-  constexpr std::size_t end() const { return start + size; }
+// A header as it came from the input.
+struct HeaderRead {
+  // The revision's whole header, zeros where the input ended; for a revision
+  // outside the table, only its first 4 bytes.
+  std::unique_ptr<std::byte[]> storage;
+  std::size_t size = 0;
+  Bytes bytes() const { return {storage.get(), size}; }
+  bool reversed = false;                 // numbers stored in the reverse of host order
+  float revision = 0;                    // the number at offset 0, in that order
+  const pfile::Revision* row = nullptr;  // its row of the table, or null
+  std::string shortfall;                 // why the header did not arrive whole, or ""
 };
-inline constexpr Block kRawHeader{0, 4096};
-inline constexpr Block kSliceTable{36864, 2048 * 48};
-inline constexpr Block kExamRecord{142820, 1960};
-inline constexpr Block kSeriesRecord{144780, 2560};
-inline constexpr Block kImageRecord{147340, 2448};
-static_assert(kImageRecord.end() == kHeaderSize, "the image record closes the header");
 
-// The whole header as the run holds it; the type states its length.
-using HeaderBytes = std::span<const std::byte, kHeaderSize>;
+// Reads the first 4 bytes of `input`, which give the byte order and the
+// revision, then the rest of that revision's header. Never fails: a read
+// error or an early end is told in `shortfall`.
+HeaderRead readHeader(int input);
 
-// The accepted revisions, rounded to single precision: 20.006 (0x41A00C4A)
-// and 20.007 (0x41A00E56). Their headers differ only in where three exam
-// texts lie.
-enum class Revision { r20_006, r20_007 };
+// The revision at offset 0 of `header`, in the order `reversed` says.
+float revisionOf(Bytes header, bool reversed);
 
-// 1 when the header's numbers have their bytes in the reverse of host order.
-// Set once, from the header's first float, before any other value is read.
-extern int SwapEndian;
-// Always 0; printed in the summary and consulted by nothing.
-extern int BigEndian;
+// Revisions 20.006 and 20.007 are read at the table's own positions with no
+// check of words or geometry, as melvane has always read them; any other
+// revision only where its words and its own geometry agree with the table.
+bool checkedAgainstItself(const pfile::Revision& revision);
 
-// Return their argument as is, or with its bytes reversed when SwapEndian is 1.
-std::int16_t swaps(std::int16_t value);
-std::int32_t swapl(std::int32_t value);
-float swapf(float value);
-// The same for the numbers the scanner stores unsigned (exam number, freq).
-std::uint16_t swapus(std::uint16_t value);
-std::uint32_t swapul(std::uint32_t value);
-
-// The number of type T stored at `offset`, in the header's byte order: the
-// one place where header bytes become numbers, each through the swap
-// function of its type.
-template <class T>
-T numberAt(HeaderBytes header, std::size_t offset) {
-  const T stored = pfile::load<T>(header, offset);
-  if constexpr (std::is_same_v<T, std::int16_t>) {
-    return swaps(stored);
-  } else if constexpr (std::is_same_v<T, std::int32_t>) {
-    return swapl(stored);
-  } else if constexpr (std::is_same_v<T, std::uint16_t>) {
-    return swapus(stored);
-  } else if constexpr (std::is_same_v<T, std::uint32_t>) {
-    return swapul(stored);
-  } else {
-    static_assert(std::is_same_v<T, float>, "the header holds 16- and 32-bit integers and floats");
-    return swapf(stored);
-  }
-}
-
-// 1 unless the first four bytes, as a host-order float, lie in [5.0, 100.0]
-// (a NaN gives 1).
-int detectSwapEndian(HeaderBytes header);
-
-// The revision at offset 0 in the order SwapEndian selects; which accepted
-// revision it is exactly, if any.
-float revisionOf(HeaderBytes header);
-std::optional<Revision> acceptedRevision(HeaderBytes header);
-bool revisionAccepted(HeaderBytes header);
+// A whole header of a table revision, ready to summarise; or, when the
+// table does not fit it, why not (a message for standard error).
+struct Reading {
+  std::optional<pfile::ScanHeader> header;
+  std::string misfit;
+};
+// `header` holds at least revision.header_size bytes.
+Reading readingOf(Bytes header, bool reversed, const pfile::Revision& revision);
 
 }  // namespace melvane

@@ -1,5 +1,5 @@
-// melvane: copies the header of a revision 20.006 or 20.007 Pfile beside it
-// and writes a summary of the scan into the current directory.
+// melvane: copies the header of a Pfile of any revision in the table beside
+// it and writes a summary of the scan into the current directory.
 //   melvane pfile | --help | --version
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
 #include <cerrno>
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <algorithm>
 #include <unistd.h>
 
 #include "common/cleanup.hpp"
@@ -20,27 +22,21 @@
 
 namespace {
 
-// The header buffer; in static storage, so it starts zero-filled and a short
-// read leaves zeros after the bytes that came.
-std::byte header[melvane::kHeaderSize];
-
-// Why the header did not arrive whole ("" when it did).
-std::string shortfall(const pfile::ReadResult& read) {
-  if (read.error != 0) return std::string("cannot read the header: ") + std::strerror(read.error);
-  if (read.got == melvane::kHeaderSize) return "";
-  return "the header is " + std::to_string(read.got) + " bytes, shorter than " +
-         std::to_string(melvane::kHeaderSize);
-}
-
 // Writes the answer to --help or --version; its exit status.
 int answer(pfile::StandardOption option) {
   if (option == pfile::StandardOption::help) {
     std::fputs("usage: melvane pfile\n"
-               "Copies the header of a revision 20.006 or 20.007 GE Pfile to pfile.hdr,\n"
-               "beside it, and writes a summary of the scan, EnnnnnSnnnPnnnnn.7 (exam,\n"
-               "series and run numbers), into the current directory. A Pfile named --help\n"
-               "is ./--help.\n",
+               "Copies the header of a GE Pfile to pfile.hdr, beside it, and writes a\n"
+               "summary of the scan, EnnnnnSnnnPnnnnn.7 (exam, series and run numbers),\n"
+               "into the current directory. A Pfile named --help is ./--help.\n"
+               "Options, before the Pfile:\n"
+               "  --json               also write EnnnnnSnnnPnnnnn.json, the summary's values\n"
+               "                       as numbers in BIDS units, without identifying texts\n"
+               "  --json-identifying   the same with patient name and id, requisition\n"
+               "                       number, physicians and history\n",
                stdout);
+    std::printf("Revisions read: %s.\n",
+                pfile::revisionList(pfile::scannerRevisions()).c_str());
   } else {
     pfile::printVersion("melvane", stdout);
   }
@@ -53,7 +49,7 @@ int answer(pfile::StandardOption option) {
 
 // Reads the header of `path`, checks it and writes both outputs. Returns the
 // run's exit status.
-int summarise(const std::string& path) {
+int summarise(const std::string& path, melvane::Sidecar sidecar) {
   using namespace melvane;
   const int input = pfile::openInput(path.c_str());
   if (input < 0) {
@@ -63,31 +59,33 @@ int summarise(const std::string& path) {
     reportProblem(path, std::strerror(err));
     return 1;
   }
-  const pfile::ReadResult read = pfile::readFully(input, header);
-  const std::string missing = shortfall(read);
+  const HeaderRead read = readHeader(input);
+  const std::string& missing = read.shortfall;
   if (!missing.empty()) std::printf("read header too short =%d\n", 1);
 
-  SwapEndian = detectSwapEndian(header);
-  if (!revisionAccepted(header)) {
+  if (read.row == nullptr) {
     std::fflush(stdout);
     std::fprintf(stderr, "Oops!  Wrong rev recon: file rev = %f\n",
-                 static_cast<double>(revisionOf(header)));
-    reportProblem(path, (missing.empty() ? "" : missing + "; ") +
-                            "not a revision 20.006 or 20.007 header, nothing written");
+                 static_cast<double>(read.revision));
+    reportProblem(path, (missing.empty() ? "" : missing + "; ") + "not a revision melvane reads (" +
+                            pfile::revisionList(pfile::scannerRevisions()) +
+                            "), nothing written");
     close(input);
     return 1;
   }
 
-  const int status = writeOutputs(path, input, HeaderBytes(header), missing);
+  const int status = writeOutputs(path, input, read.bytes(),
+                                  readingOf(read.bytes(), read.reversed, *read.row), missing,
+                                  sidecar);
   close(input);
   return status;
 }
 
 // The run after the standard descriptors are settled: the Pfile, the
 // arguments after it, and standard output.
-int run(int argc, char** argv) {
+int run(int argc, char** argv, melvane::Sidecar sidecar) {
   const std::string path = argv[1];
-  int status = summarise(path);
+  int status = summarise(path, sidecar);
 
   if (argc > 2) {
     const int extra = argc - 2;
@@ -112,7 +110,6 @@ int outOfMemory(const char* path) {
 
 int main(int argc, char** argv) {
   if (!pfile::openStandardDescriptors()) return 1;
-  melvane::BigEndian = 0;
   if (argc < 2) {
     std::fputs("usage: melvane pfile\n", stderr);
     return 1;
@@ -121,6 +118,22 @@ int main(int argc, char** argv) {
       option != pfile::StandardOption::none) {
     return answer(option);
   }
+  // Options come before the Pfile; argv[1] is then the Pfile.
+  auto sidecar = melvane::Sidecar::none;
+  for (; argc > 1; --argc, ++argv) {
+    const std::string_view option = argv[1];
+    if (option == "--json") {
+      sidecar = std::max(sidecar, melvane::Sidecar::plain);
+    } else if (option == "--json-identifying") {
+      sidecar = melvane::Sidecar::identifying;
+    } else {
+      break;
+    }
+  }
+  if (argc < 2) {
+    std::fputs("usage: melvane pfile\n", stderr);
+    return 1;
+  }
   // Past a file size limit a write then fails with EFBIG and is reported like
   // any other write error, instead of the run being killed without a word.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -128,7 +141,7 @@ int main(int argc, char** argv) {
   // unwinds, and the run ends with a message.
   if (!pfile::setAsideMemoryReserve()) return outOfMemory(argv[1]);
   try {
-    return pfile::cleanup::exitStatus(run(argc, argv));
+    return pfile::cleanup::exitStatus(run(argc, argv, sidecar));
   } catch (const std::bad_alloc&) {
     return outOfMemory(argv[1]);
   }

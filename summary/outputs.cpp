@@ -16,10 +16,13 @@
 namespace melvane {
 namespace {
 
-enum class Output { header_copy, summary };
+enum class Output { header_copy, summary, sidecar };
 
 std::string label(Output output, const std::string& name) {
-  return (output == Output::header_copy ? "header copy " : "summary ") + pfile::escapedName(name);
+  const char* what = output == Output::header_copy ? "header copy "
+                     : output == Output::summary   ? "summary "
+                                                   : "JSON sidecar ";
+  return what + pfile::escapedName(name);
 }
 
 void reportError(const std::string& pfile, const std::string& what, int err) {
@@ -31,7 +34,7 @@ void reportError(const std::string& pfile, const std::string& what, int err) {
 void wontOpen(Output output, const std::string& name) {
   if (output == Output::header_copy) {
     std::printf(".hdr file won't open= %s\n", name.c_str());
-  } else {
+  } else if (output == Output::summary) {
     std::printf("out file won't open= %s\n", name.c_str());
   }
 }
@@ -90,20 +93,22 @@ void reportProblem(const std::string& pfile, const std::string& what) {
   pfile::report("melvane", pfile, what);
 }
 
-int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
-                 const std::string& shortfall) {
+int writeOutputs(const std::string& pfile, int input, Bytes header, const Reading& reading,
+                 const std::string& shortfall, Sidecar sidecar) {
   const std::string copy = pfile + ".hdr";
-  const std::string summary = summaryName(header);
+  const std::string summary = reading.header ? summaryName(*reading.header) : "";
 
   struct stat input_file {};
   if (fstat(input, &input_file) != 0) {
     reportProblem(pfile, std::strerror(errno));
     return 1;
   }
-  const std::pair<Output, std::string> outputs[] = {{Output::header_copy, copy},
-                                                    {Output::summary, summary}};
+  const bool with_sidecar = sidecar != Sidecar::none && reading.header;
+  const std::string json = with_sidecar ? sidecarName(summary) : "";
+  const std::pair<Output, std::string> outputs[] = {
+      {Output::header_copy, copy}, {Output::summary, summary}, {Output::sidecar, json}};
   for (const auto& [output, name] : outputs) {
-    if (isInput(name, input_file)) {
+    if (!name.empty() && isInput(name, input_file)) {
       reportProblem(pfile, "the " + label(output, name) +
                                " would replace the input file; nothing written");
       return 1;
@@ -112,7 +117,7 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
 
   const auto existing =
       shortfall.empty() ? OutputFile::Existing::replace : OutputFile::Existing::keep;
-  bool copy_kept = false, summary_kept = false;
+  bool copy_kept = false, summary_kept = false, json_kept = false;
   int status = writeOutput(pfile, Output::header_copy, copy, 1, existing, copy_kept,
                            [&](std::FILE* out) {
                              const std::size_t size = header.size();
@@ -120,9 +125,19 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
                              return errno != 0 ? errno : EIO;
                            });
   const bool copy_written = status == 0 && !copy_kept;
-  if (status == 0) {
+  if (status == 0 && !reading.header) {
+    reportProblem(pfile, reading.misfit);
+    status = 1;
+  } else if (status == 0) {
     status = writeOutput(pfile, Output::summary, summary, 255, existing, summary_kept,
-                         [&](std::FILE* out) { return writeSummary(header, out); });
+                         [&](std::FILE* out) { return writeSummary(*reading.header, out); });
+  }
+  if (status == 0 && with_sidecar) {
+    status = writeOutput(pfile, Output::sidecar, json, 255, existing, json_kept,
+                         [&](std::FILE* out) {
+                           return writeSidecar(*reading.header, sidecar == Sidecar::identifying,
+                                               out);
+                         });
   }
   if (shortfall.empty()) return status;
 
@@ -131,7 +146,10 @@ int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
   std::string what = shortfall;
   if (copy_kept) what += "; " + pfile::escapedName(copy) + " exists and is kept";
   if (summary_kept) what += "; " + pfile::escapedName(summary) + " exists and is kept";
-  if (copy_written || (status == 0 && !summary_kept)) what += "; the missing bytes read as zeros";
+  if (json_kept) what += "; " + pfile::escapedName(json) + " exists and is kept";
+  if (copy_written || (status == 0 && reading.header && !summary_kept)) {
+    what += "; the missing bytes read as zeros";
+  }
   reportProblem(pfile, what);
   return status == 0 ? 1 : status;
 }

@@ -13,15 +13,16 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
+#include "common/byte_order.hpp"
 #include "common/format_check.hpp"
 #include "summary/header_input.hpp"
 #include "summary/summary.hpp"
 #include "support/capture.hpp"
 #include "support/header_builder.hpp"
 
-using melvane::HeaderBytes;
 using testing_support::HeaderBuilder;
 
 namespace {
@@ -36,16 +37,22 @@ HeaderBuilder valid() {
   return h;
 }
 
-HeaderBytes whole(const HeaderBuilder& h) {
-  if (h.bytes().size() != kSize) throw std::length_error("not a whole header");
-  return HeaderBytes(h.bytes().data(), kSize);
+// The reading melvane makes of the whole header `h`, byte order detected.
+pfile::ScanHeader scan(const HeaderBuilder& h) {
+  const bool reversed = pfile::storedReversed(h.bytes());
+  const pfile::Revision* row = pfile::findRevision(melvane::revisionOf(h.bytes(), reversed));
+  if (row == nullptr || h.bytes().size() != row->header_size) {
+    throw std::length_error("not a whole header of a revision in the table");
+  }
+  const melvane::Reading reading = melvane::readingOf(h.bytes(), reversed, *row);
+  if (!reading.header) throw std::invalid_argument(reading.misfit);
+  return *reading.header;
 }
 
-// The summary of `h` as writeSummary prints it, with SwapEndian detected.
+// The summary of `h` as writeSummary prints it.
 std::string summaryOf(const HeaderBuilder& h) {
-  melvane::SwapEndian = melvane::detectSwapEndian(whole(h));
   const testing_support::Capture out;
-  EXPECT_EQ(melvane::writeSummary(whole(h), out.file()), 0);
+  EXPECT_EQ(melvane::writeSummary(scan(h), out.file()), 0);
   return out.text();
 }
 
@@ -75,10 +82,9 @@ TEST(Revision, ANotANumberInTheDetectedOrderIsRefused) {
   // and the revision in that order is a NaN.
   HeaderBuilder h(kSize);
   h.put_swapped<std::uint32_t>(0, 0x7FC00000u);
-  melvane::SwapEndian = melvane::detectSwapEndian(whole(h));
-  ASSERT_EQ(melvane::SwapEndian, 1);
-  EXPECT_TRUE(std::isnan(melvane::revisionOf(whole(h))));
-  EXPECT_FALSE(melvane::revisionAccepted(whole(h)));
+  ASSERT_TRUE(pfile::storedReversed(h.bytes()));
+  EXPECT_TRUE(std::isnan(melvane::revisionOf(h.bytes(), true)));
+  EXPECT_EQ(pfile::findRevision(melvane::revisionOf(h.bytes(), true)), nullptr);
 }
 
 TEST(Summary, ReversedByteOrderReadsEveryKindWithItsSign) {
@@ -109,9 +115,9 @@ TEST(Summary, ReversedByteOrderReadsEveryKindWithItsSign) {
   ASSERT_NE(host.bytes(), reversed.bytes());
   const std::string in_host_order = summaryOf(host);
   const std::string summary = summaryOf(reversed);
-  EXPECT_EQ(melvane::SwapEndian, 1);
+  EXPECT_TRUE(scan(reversed).reversed());
   EXPECT_EQ(summary, in_host_order);
-  EXPECT_EQ(melvane::summaryName(whole(reversed)), "E50540S-32768P-23456.7");
+  EXPECT_EQ(melvane::summaryName(scan(reversed)), "E50540S-32768P-23456.7");
   for (const char* expected :
        {"runnum = -23456", "examnum/seriesnum = 50540/-32768", "date of scan = 03/14/12",
         "freq = 298000000",
@@ -190,8 +196,7 @@ TEST(Summary, AFailedWriteReturnsItsError) {
   std::FILE* full = std::fopen("/dev/full", "w");
   ASSERT_NE(full, nullptr);
   std::setvbuf(full, nullptr, _IONBF, 0);  // every line reaches the device
-  melvane::SwapEndian = 0;
-  EXPECT_EQ(melvane::writeSummary(whole(valid()), full), ENOSPC);
+  EXPECT_EQ(melvane::writeSummary(scan(valid()), full), ENOSPC);
   std::fclose(full);
 }
 
@@ -219,5 +224,28 @@ TEST(Summary, SliceCountStopsAtTheTablesLastEntry) {
     EXPECT_TRUE(s.ends_with("slice =2048\ngw_point1=     0.0     0.0     0.0\n"
                             "gw_point2=     0.0     0.0     0.0\n"
                             "gw_point3=     0.0     0.0     0.0\n")) << count;
+  }
+}
+
+// From 28.002 the count is 32 bits at 3200, read signed like the 16-bit one:
+// 2^31 and more print negative and list no slices.
+TEST(Summary, ThirtyTwoBitSliceCountIsReadSigned) {
+  HeaderBuilder h(228020);
+  h.put<float>(0, 28.002f).put<std::uint32_t>(4, 228020);
+  h.put<std::uint32_t>(16, 36864).put<std::uint32_t>(20, 36864 + 2048 * 76);
+  h.put<std::uint32_t>(32, 201852).put<std::uint32_t>(36, 203812).put<std::uint32_t>(40, 206372);
+  h.put<std::int16_t>(36864 + 76 + 2, 2);
+  for (const auto& [count, expected, slices] :
+       {std::tuple{0x80000000u, "slquant = -2147483648", 0}, {0xFFFFFFFFu, "slquant = -1", 0},
+        {0x7FFFFFFFu, "slquant = 2147483647", 2048}, {2u, "slquant = 2", 2}}) {
+    const std::string s = summaryOf(h.put<std::uint32_t>(3200, count));
+    EXPECT_EQ(line(s, "slquant"), expected);
+    std::size_t n = 0;
+    for (std::size_t at = s.find("\nslice ="); at != std::string::npos;
+         at = s.find("\nslice =", at + 1)) {
+      ++n;
+    }
+    EXPECT_EQ(n, static_cast<std::size_t>(slices)) << count;
+    EXPECT_EQ(s.find("\nslice =2\n") != std::string::npos, slices > 0) << count;
   }
 }
