@@ -1,12 +1,14 @@
 // melvane: copies the header of a revision 20.006 or 20.007 Pfile beside it
-// and writes a summary of the scan into the current directory.
-//   melvane pfile | --help | --version
+// and writes a summary of the scan into the current directory, or both into
+// the folder that -o names.
+//   melvane [-o DIR | --output-dir DIR] pfile | --help | --version
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include "common/pfile_input.hpp"
 #include "common/standard_options.hpp"
 #include "summary/header_input.hpp"
+#include "summary/options.hpp"
 #include "summary/outputs.hpp"
 
 namespace {
@@ -35,10 +38,11 @@ std::string shortfall(const pfile::ReadResult& read) {
 int answer(pfile::StandardOption option) {
   if (option == pfile::StandardOption::help) {
     std::fputs("usage: melvane pfile\n"
+               "       melvane [-o DIR | --output-dir DIR] pfile\n"
                "Copies the header of a revision 20.006 or 20.007 GE Pfile to pfile.hdr,\n"
                "beside it, and writes a summary of the scan, EnnnnnSnnnPnnnnn.7 (exam,\n"
                "series and run numbers), into the current directory. A Pfile named --help\n"
-               "is ./--help.\n",
+               "is ./--help. With -o DIR (a folder that exists), both go into DIR.\n",
                stdout);
   } else {
     pfile::printVersion("melvane", stdout);
@@ -52,7 +56,7 @@ int answer(pfile::StandardOption option) {
 
 // Reads the header of `path`, checks it and writes both outputs. Returns the
 // run's exit status.
-int summarise(const std::string& path) {
+int summarise(const std::string& path, const std::optional<std::string>& output_dir) {
   using namespace melvane;
   const int input = pfile::openInput(path.c_str());
   if (input < 0) {
@@ -77,19 +81,27 @@ int summarise(const std::string& path) {
     return 1;
   }
 
-  const int status = writeOutputs(path, input, HeaderBytes(header), missing);
+  const int status = writeOutputs(path, input, HeaderBytes(header), missing, output_dir);
   close(input);
   return status;
 }
 
-// The run after the standard descriptors are settled: the Pfile, the
-// arguments after it, and standard output.
-int run(int argc, char** argv) {
-  const std::string path = argv[1];
-  int status = summarise(path);
+// The run after the standard descriptors are settled: the output folder,
+// the Pfile, the arguments after it, and standard output.
+int run(int argc, char** argv, const melvane::Options& options) {
+  if (options.output_dir) {
+    // Checked before anything is read or written.
+    const std::string problem = melvane::outputDirProblem(*options.output_dir);
+    if (!problem.empty()) {
+      pfile::report("melvane", *options.output_dir, problem);
+      return 1;
+    }
+  }
+  const std::string path = argv[options.pfile];
+  int status = summarise(path, options.output_dir);
 
-  if (argc > 2) {
-    const int extra = argc - 2;
+  if (argc > options.pfile + 1) {
+    const int extra = argc - options.pfile - 1;
     const char* const noun = extra == 1 ? " further argument" : " further arguments";
     melvane::reportProblem(path, std::to_string(extra) + noun +
                                      " ignored; melvane reads one Pfile per run");
@@ -112,23 +124,27 @@ int outOfMemory(const char* path) {
 int main(int argc, char** argv) {
   if (!pfile::openStandardDescriptors()) return 1;
   melvane::BigEndian = 0;
-  if (argc < 2) {
-    std::fputs("usage: melvane pfile\n", stderr);
-    return 1;
-  }
   if (const auto option = pfile::standardOption(argc, argv);
       option != pfile::StandardOption::none) {
     return answer(option);
   }
+  const std::optional<melvane::Options> options = melvane::parseOptions(argc, argv);
+  if (!options) {
+    std::fputs("usage: melvane pfile\n"
+               "       melvane [-o DIR | --output-dir DIR] pfile\n",
+               stderr);
+    return 1;
+  }
+  const char* const pfile = argv[options->pfile];
   // Past a file size limit a write then fails with EFBIG and is reported like
   // any other write error, instead of the run being killed without a word.
   std::signal(SIGXFSZ, SIG_IGN);
   // Out of memory, the outputs not yet in place are dropped as the stack
   // unwinds, and the run ends with a message.
-  if (!pfile::setAsideMemoryReserve()) return outOfMemory(argv[1]);
+  if (!pfile::setAsideMemoryReserve()) return outOfMemory(pfile);
   try {
-    return run(argc, argv);
+    return run(argc, argv, *options);
   } catch (const std::bad_alloc&) {
-    return outOfMemory(argv[1]);
+    return outOfMemory(pfile);
   }
 }

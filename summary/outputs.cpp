@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/messages.hpp"
+#include "summary/options.hpp"
 #include "summary/replace_file.hpp"
 #include "summary/summary.hpp"
 
@@ -91,9 +92,9 @@ void reportProblem(const std::string& pfile, const std::string& what) {
 }
 
 int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
-                 const std::string& shortfall) {
-  const std::string copy = pfile + ".hdr";
-  const std::string summary = summaryName(header);
+                 const std::string& shortfall, const std::optional<std::string>& output_dir) {
+  const std::string copy = headerCopyName(pfile, output_dir);
+  const std::string summary = inOutputDir(output_dir, summaryName(header));
 
   struct stat input_file {};
   if (fstat(input, &input_file) != 0) {

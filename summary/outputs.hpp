@@ -4,6 +4,7 @@
 // standard error that names the Pfile and says what failed.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "summary/header_input.hpp"
@@ -15,7 +16,8 @@ namespace melvane {
 void reportProblem(const std::string& pfile, const std::string& what);
 
 // Writes the header copy PFILE.hdr and then the summary of `header`, read
-// from the open Pfile `input`. Neither is written when either would replace
+// from the open Pfile `input`; both in `output_dir` when there is one (see
+// summary/options.hpp for the names). Neither is written when either would replace
 // the input file itself. `shortfall` says why the header did not arrive
 // whole ("" when it did): each output is then written only where no file of
 // its name exists, since the zeros that stand for the missing bytes must not
@@ -24,6 +26,7 @@ void reportProblem(const std::string& pfile, const std::string& what);
 // or only the header copy could be written, or the header is short; 255 when
 // the summary could not be written or closed.
 int writeOutputs(const std::string& pfile, int input, HeaderBytes header,
-                 const std::string& shortfall = "");
+                 const std::string& shortfall = "",
+                 const std::optional<std::string>& output_dir = std::nullopt);
 
 }  // namespace melvane
