@@ -4,12 +4,16 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "common/memory_reserve.hpp"
 #include "common/messages.hpp"
 #include "common/standard_options.hpp"
 #include "rx/annotate.hpp"
 #include "rx/args.hpp"
+#include "rx/json_output.hpp"
+#include "rx/json_report.hpp"
 #include "rx/rx.hpp"
 
 namespace {
@@ -40,16 +44,39 @@ int run(const torvek::Layout& layout, int argc, char** argv) {
     return 2;
   }
 
+  // With --json the run writes as without it, into /dev/null, and its
+  // messages are kept for the JSON line as they go to standard error.
+  torvek::JsonOutput json;
+  std::FILE* err = stderr;
+  if (settings->json) {
+    if (const int error = json.divert(); error != 0) {
+      pfile::report(layout.program, "standard output", std::strerror(error));
+      return 1;
+    }
+    err = json.errors();
+  }
+
   torvek::RxRecord rx;
-  const torvek::RxOutcome outcome = torvek::readrx(layout, rx, settings->pfile, stdout, stderr);
+  torvek::RxSeen seen;
+  const torvek::RxOutcome outcome =
+      torvek::readrx(layout, rx, settings->pfile, stdout, err, &seen);
   int status = outcome == torvek::RxOutcome::ok ? 0 : 1;
 
-  if (settings->briknote &&
-      torvek::annotate(layout, outcome, rx, settings->prefix, stdout, stderr) != 0) {
-    status = 1;
+  bool noted = false;
+  if (settings->briknote) {
+    noted = torvek::annotate(layout, outcome, rx, settings->prefix, stdout, err) == 0;
+    if (!noted) status = 1;
   }
 
   torvek::printLayoutReport(layout, stdout);
+  if (settings->json) {
+    json.restore();
+    std::optional<std::string> note;
+    if (noted) note = torvek::datasetName(torvek::targetKind(settings->prefix), settings->prefix);
+    std::fputs(torvek::jsonLine(layout, {settings->pfile, rx, seen, note, json.lines()})
+                   .c_str(),
+               stdout);
+  }
   if (outputStatus(layout) != 0) status = 1;
   return status;
 }

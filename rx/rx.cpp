@@ -221,13 +221,19 @@ std::string endLine(const RxRecord& rx) {
 }
 
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
-                   std::FILE* err) {
+                   std::FILE* err, RxSeen* seen) {
   std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile);
   // Left uninitialised here: readPFileHeader fills every byte.
   const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_size);
   const std::span<std::byte> header(buffer.get(), layout.header_size);
   const pfile::ReadResult read = readPFileHeader(layout, header, fd, out);
   if (layout.dump_records) layout.dump_records(header, out);
+  if (seen) {
+    seen->got = read.got;
+    if (!layout.revisions.empty() && read.got >= sizeof(float)) {
+      seen->revision = pfile::inHostOrder(pfile::load<float>(header, 0), readsReversed(layout, header));
+    }
+  }
 
   // A header of another revision has no Rx this build could vouch for: no
   // report at all, rather than numbers read from the wrong places.
@@ -240,6 +246,10 @@ RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile
 
   const RxInputs in = loadRxInputs(layout, header);
   const bool known_letter = computeRx(in, rx);
+  if (seen) {
+    seen->inputs = in;
+    seen->end_known = known_letter;
+  }
   printRxReport(rx, in, known_letter, out);
 
   const Findings found = examine(layout, read, in, rx, known_letter);
@@ -248,7 +258,7 @@ RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile
 }
 
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
-                 std::FILE* err) {
+                 std::FILE* err, RxSeen* seen) {
   const int fd = pfile::openInput(pfile);
   if (fd < 0) {
     const int error = errno;
@@ -256,7 +266,7 @@ RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FIL
     complain(layout, pfile, std::strerror(error), out, err);
     return RxOutcome::cant_open;
   }
-  const RxOutcome outcome = reportRx(layout, rx, fd, pfile, out, err);
+  const RxOutcome outcome = reportRx(layout, rx, fd, pfile, out, err, seen);
   ::close(fd);
   return outcome;
 }

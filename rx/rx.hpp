@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "rx/layout.hpp"
@@ -56,6 +57,17 @@ std::string nonUnitNormal(const RxInputs& in);
 std::string startLine(const RxRecord& rx);
 std::string endLine(const RxRecord& rx);
 
+// What a readrx call saw of the header, for the JSON report: how many bytes
+// the input held, the revision (for a build that checks revisions, when its
+// bytes came), and the Rx inputs once the Rx was computed (not for an
+// unopenable file or a refused revision).
+struct RxSeen {
+  std::size_t got = 0;
+  std::optional<float> revision;
+  std::optional<RxInputs> inputs;
+  bool end_known = false;  // start_ras is one of the six letters
+};
+
 // Opens the Pfile, reads the layout's records, dumps them where the layout
 // does, computes the Rx into `rx` and prints the Rx report on `out`. What the
 // report cannot carry goes to `err`, after `out` is flushed, each line
@@ -65,13 +77,14 @@ std::string endLine(const RxRecord& rx);
 // printed); an unknown start_ras letter; a value that is not finite; a slab
 // normal not of unit length. A value is blamed only when its bytes were read.
 // An unopenable file, or a refused revision, leaves `rx` untouched.
+// `seen`, when given, is filled as the header is read.
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
-                 std::FILE* err);
+                 std::FILE* err, RxSeen* seen = nullptr);
 
 // The part of readrx after the open: reads from `fd` (positioned at the start
 // of the input) and reports as above.
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
-                   std::FILE* err);
+                   std::FILE* err, RxSeen* seen = nullptr);
 
 // The layout report: one line per entry of the layout's table (nothing for a
 // layout without one).
