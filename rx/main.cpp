@@ -14,6 +14,7 @@
 #include "rx/args.hpp"
 #include "rx/json_output.hpp"
 #include "rx/json_report.hpp"
+#include "rx/nifti_note.hpp"
 #include "rx/rx.hpp"
 
 namespace {
@@ -33,6 +34,14 @@ int outputStatus(const torvek::Layout& layout) {
 int outOfMemory(const torvek::Layout& layout, int argc, char** argv) {
   pfile::report(layout.program, argc > 1 ? argv[argc - 1] : "", "out of memory");
   return 1;
+}
+
+// The dataset a note was written to: the AFNI dataset prefix+orig, or the
+// NIfTI file written (prefix, or prefix.gz when prefix ends in ".nii" and
+// only that exists).
+std::string notedDataset(const char* prefix) {
+  if (torvek::targetKind(prefix) == torvek::TargetKind::nifti) return torvek::niftiDataset(prefix);
+  return torvek::datasetName(torvek::TargetKind::afni, prefix);
 }
 
 int run(const torvek::Layout& layout, int argc, char** argv) {
@@ -72,7 +81,7 @@ int run(const torvek::Layout& layout, int argc, char** argv) {
   if (settings->json) {
     json.restore();
     std::optional<std::string> note;
-    if (noted) note = torvek::datasetName(torvek::targetKind(settings->prefix), settings->prefix);
+    if (noted) note = notedDataset(settings->prefix);
     std::fputs(torvek::jsonLine(layout, {settings->pfile, rx, seen, note, json.lines()})
                    .c_str(),
                stdout);
