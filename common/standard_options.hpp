@@ -14,7 +14,8 @@ enum class StandardOption { none, help, version };
 StandardOption standardOption(int argc, char* const* argv);
 
 // "torvek-b (torvek-melvane) 1.0" and a newline on `out`, the package's name
-// and version as the build was configured.
+// and version as the build was configured, then the copyright line and the
+// MIT licence's lines.
 void printVersion(const char* program, std::FILE* out);
 
 }  // namespace pfile

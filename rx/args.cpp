@@ -1,4 +1,4 @@
-// torvek's command line: [-brik prefix] [-debug] pfile.
+// torvek's command line: [-brik prefix] [--json] [-debug] pfile.
 #include "rx/args.hpp"
 
 #include <cstring>
@@ -12,6 +12,8 @@ void instructions(const char* program, std::FILE* out) {
   std::fputs("         -brik prefix  prefix of the dataset to whose header the Rx will be written.\n",
              out);
   std::fputs("         (Assumes NIFTI if prefix contains '.nii', default AFNI briks!)\n", out);
+  std::fputs("         --json        one line of JSON (RAS+ millimetres) instead of the report.\n",
+             out);
   std::fputs("This is version " PFILE_VERSION " <maintainers@torvek-melvane.invalid>.\n", out);
 }
 
@@ -31,6 +33,10 @@ std::optional<Settings> parsearg(int argc, char* const* argv, std::FILE* out) {
       settings.briknote = 1;
       consumed += 2;
       i += 2;
+    } else if (std::strcmp(argv[i], "--json") == 0) {
+      settings.json = true;
+      consumed += 1;
+      i += 1;
     } else if (std::strncmp(argv[i], "-debug", 6) == 0) {
       settings.debug = 1;
       consumed += 1;

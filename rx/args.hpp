@@ -1,4 +1,4 @@
-// torvek's command line: [-brik prefix] [-debug] pfile.
+// torvek's command line: [-brik prefix] [--json] [-debug] pfile.
 #pragma once
 
 #include <cstdio>
@@ -11,6 +11,7 @@ struct Settings {
   const char* prefix = nullptr;  // dataset prefix given with -brik
   int briknote = 0;              // 1: write the Rx note into the dataset
   int debug = 0;                 // 1: -debug given; no output depends on it
+  bool json = false;             // --json: one line of JSON instead of the report
 };
 
 // Parses the argument vector. When the command line is not acceptable it

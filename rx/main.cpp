@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "common/cleanup.hpp"
 #include "common/memory_reserve.hpp"
@@ -11,6 +13,9 @@
 #include "common/standard_options.hpp"
 #include "annotate/annotate.hpp"
 #include "rx/args.hpp"
+#include "annotate/nifti_note.hpp"
+#include "rx/json_output.hpp"
+#include "rx/json_report.hpp"
 #include "rx/revision.hpp"
 #include "rx/rx.hpp"
 
@@ -33,6 +38,14 @@ int outOfMemory(const torvek::Layout& layout, int argc, char** argv) {
   return 1;
 }
 
+// The dataset a note was written to: the AFNI dataset prefix+orig, or the
+// NIfTI file written (prefix, or prefix.gz when prefix ends in ".nii" and
+// only that exists).
+std::string notedDataset(const char* prefix) {
+  if (torvek::targetKind(prefix) == torvek::TargetKind::nifti) return torvek::niftiDataset(prefix);
+  return torvek::datasetName(torvek::TargetKind::afni, prefix);
+}
+
 int run(const torvek::Layout& layout, int argc, char** argv) {
   const auto settings = torvek::parsearg(argc, argv, stdout);
   if (!settings) {
@@ -42,16 +55,39 @@ int run(const torvek::Layout& layout, int argc, char** argv) {
     return 2;
   }
 
+  // With --json the run writes as without it, into /dev/null, and its
+  // messages are kept for the JSON line as they go to standard error.
+  torvek::JsonOutput json;
+  std::FILE* err = stderr;
+  if (settings->json) {
+    if (const int error = json.divert(); error != 0) {
+      pfile::report(layout.program, "standard output", std::strerror(error));
+      return 1;
+    }
+    err = json.errors();
+  }
+
   torvek::RxRecord rx;
-  const torvek::RxOutcome outcome = torvek::readrx(layout, rx, settings->pfile, stdout, stderr);
+  torvek::RxSeen seen;
+  const torvek::RxOutcome outcome =
+      torvek::readrx(layout, rx, settings->pfile, stdout, err, &seen);
   int status = outcome == torvek::RxOutcome::ok ? 0 : 1;
 
-  if (settings->briknote &&
-      torvek::annotate(layout, outcome, rx, settings->prefix, stdout, stderr) != 0) {
-    status = 1;
+  bool noted = false;
+  if (settings->briknote) {
+    noted = torvek::annotate(layout, outcome, rx, settings->prefix, stdout, err) == 0;
+    if (!noted) status = 1;
   }
 
   torvek::printLayoutReport(layout, stdout);
+  if (settings->json) {
+    json.restore();
+    std::optional<std::string> note;
+    if (noted) note = notedDataset(settings->prefix);
+    std::fputs(torvek::jsonLine(layout, {settings->pfile, rx, seen, note, json.lines()})
+                   .c_str(),
+               stdout);
+  }
   if (outputStatus(layout) != 0) status = 1;
   return status;
 }

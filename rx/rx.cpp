@@ -179,9 +179,12 @@ std::string visibleLetter(unsigned char letter) {
 struct Findings {
   RxOutcome outcome = RxOutcome::ok;
   std::vector<std::string> messages;
+  bool check_failed = false;  // the normal's length or the header's self-consistency
 
   void add(RxOutcome found, std::string message) {
     if (outcome == RxOutcome::ok) outcome = found;
+    check_failed = check_failed || found == RxOutcome::not_unit_normal ||
+                   found == RxOutcome::not_self_consistent;
     messages.push_back(std::move(message));
   }
 };
@@ -247,12 +250,25 @@ Findings examine(const Layout& layout, const pfile::ReadResult& read, const RxIn
 // says about it.
 RxOutcome reportHeader(const Layout& layout, Bytes header, const pfile::ReadResult& read,
                        const pfile::ScanHeader* scan, RxRecord& rx, const char* pfile,
-                       std::FILE* out, std::FILE* err) {
+                       std::FILE* out, std::FILE* err, RxSeen* seen) {
   const RxInputs in = loadRxInputs(layout, header);
   const bool known_letter = computeRx(in, rx);
   printRxReport(rx, in, known_letter, out);
 
   const Findings found = examine(layout, read, in, rx, known_letter, scan);
+  if (seen) {
+    seen->got = read.got;
+    seen->inputs = in;
+    seen->end_known = known_letter;
+    seen->refused = found.check_failed;
+    const auto image = [&](std::size_t offset) {
+      return layout.image_position + offset + 4 <= read.got;
+    };
+    const RxFieldOffsets& at = layout.rx;
+    seen->held = {image(at.ctr_R),  image(at.ctr_A),  image(at.ctr_S),
+                  image(at.norm_R), image(at.norm_A), image(at.norm_S)};
+    seen->all_held = rxInputsEnd(layout) <= read.got;
+  }
   for (const std::string& message : found.messages) complain(layout, pfile, message, out, err);
   return found.outcome;
 }
@@ -274,7 +290,7 @@ RxOutcome refuse(const Layout& layout, const pfile::ReadResult& read, RxOutcome 
 // rest of its header in one read (torvek-rev20 reads its one header size at
 // once), its offset words checked, and the Rx from the row's places.
 RxOutcome reportRevision(const Layout& build, RxRecord& rx, int fd, const char* pfile,
-                         std::FILE* out, std::FILE* err) {
+                         std::FILE* out, std::FILE* err, RxSeen* seen) {
   // Left uninitialised but for the bytes read and zeros after them.
   std::size_t size = firstReadSize(build);
   auto buffer = std::make_unique_for_overwrite<std::byte[]>(size);
@@ -282,6 +298,10 @@ RxOutcome reportRevision(const Layout& build, RxRecord& rx, int fd, const char* 
   std::fill(buffer.get() + read.got, buffer.get() + size, std::byte{0});
   const pfile::Revision* row =
       read.got >= 4 ? revisionRead(build, {buffer.get(), size}) : nullptr;
+  if (seen && read.got >= 4) {
+    const Bytes first(buffer.get(), size);
+    seen->revision = pfile::inHostOrder(pfile::load<float>(first, 0), readsReversed(build, first));
+  }
   if (!row) {
     Layout sized = build;  // the size of the read that found no revision
     sized.header_size = build.every_revision ? 0 : size;
@@ -317,7 +337,8 @@ RxOutcome reportRevision(const Layout& build, RxRecord& rx, int fd, const char* 
   }
   const pfile::ScanHeader scan(header, reversed, plan.table());
   const bool whole = read.got >= row->header_size && read.error == 0;
-  return reportHeader(plan.layout(), header, read, whole ? &scan : nullptr, rx, pfile, out, err);
+  return reportHeader(plan.layout(), header, read, whole ? &scan : nullptr, rx, pfile, out, err,
+                      seen);
 }
 
 }  // namespace
@@ -331,19 +352,19 @@ std::string endLine(const RxRecord& rx) {
 }
 
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
-                   std::FILE* err) {
+                   std::FILE* err, RxSeen* seen) {
   std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile);
-  if (readsRevisions(layout)) return reportRevision(layout, rx, fd, pfile, out, err);
+  if (readsRevisions(layout)) return reportRevision(layout, rx, fd, pfile, out, err, seen);
   // Left uninitialised here: readPFileHeader fills every byte.
   const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_size);
   const std::span<std::byte> header(buffer.get(), layout.header_size);
   const pfile::ReadResult read = readPFileHeader(layout, header, fd, out);
   if (layout.dump_records) layout.dump_records(header, out);
-  return reportHeader(layout, header, read, nullptr, rx, pfile, out, err);
+  return reportHeader(layout, header, read, nullptr, rx, pfile, out, err, seen);
 }
 
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
-                 std::FILE* err) {
+                 std::FILE* err, RxSeen* seen) {
   const int fd = pfile::openInput(pfile);
   if (fd < 0) {
     const int error = errno;
@@ -351,7 +372,7 @@ RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FIL
     complain(layout, pfile, std::strerror(error), out, err);
     return RxOutcome::cant_open;
   }
-  const RxOutcome outcome = reportRx(layout, rx, fd, pfile, out, err);
+  const RxOutcome outcome = reportRx(layout, rx, fd, pfile, out, err, seen);
   ::close(fd);
   return outcome;
 }

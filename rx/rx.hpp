@@ -2,7 +2,9 @@
 // on the R/L, A/P and S/I axes, computed from the series and image records.
 #pragma once
 
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "rx/layout.hpp"
@@ -63,6 +65,22 @@ std::string slabBeyondBore(const RxRecord& rx, bool with_end);
 std::string startLine(const RxRecord& rx);
 std::string endLine(const RxRecord& rx);
 
+// What a readrx call saw of the header, for the JSON report: how many bytes
+// the input held, the revision (for a build that checks revisions, when its
+// bytes came), and the Rx inputs once the Rx was computed (not for an
+// unopenable file or a refused revision).
+struct RxSeen {
+  std::size_t got = 0;
+  std::optional<float> revision;
+  std::optional<RxInputs> inputs;
+  bool end_known = false;  // start_ras is one of the six letters
+  bool refused = false;    // a check of the normal or of the header's consistency failed
+  // Which of ctr_R, ctr_A, ctr_S, norm_R, norm_A, norm_S the input held, and
+  // whether it held every Rx input.
+  std::array<bool, 6> held{};
+  bool all_held = false;
+};
+
 // Opens the Pfile, reads the layout's records, dumps them where the layout
 // does, computes the Rx into `rx` and prints the Rx report on `out`. What the
 // report cannot carry goes to `err`, after `out` is flushed, each line
@@ -74,13 +92,14 @@ std::string endLine(const RxRecord& rx);
 // that disagrees with itself (see slabBeyondBore and common/scan_header.hpp).
 // A value is blamed only when its bytes were read.
 // An unopenable file, or a refused revision, leaves `rx` untouched.
+// `seen`, when given, is filled as the header is read.
 RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FILE* out,
-                 std::FILE* err);
+                 std::FILE* err, RxSeen* seen = nullptr);
 
 // The part of readrx after the open: reads from `fd` (positioned at the start
 // of the input) and reports as above.
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
-                   std::FILE* err);
+                   std::FILE* err, RxSeen* seen = nullptr);
 
 // The layout report: one line per entry of the layout's table (nothing for a
 // layout without one).

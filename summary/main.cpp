@@ -1,12 +1,15 @@
 // melvane: copies the header of a Pfile of any revision in the table beside
-// it and writes a summary of the scan into the current directory.
-//   melvane pfile | --help | --version
+// it and writes a summary of the scan into the current directory, or both
+// into the folder that -o names.
+//   melvane [--json | --json-identifying] [-o DIR | --output-dir DIR] pfile
+//   melvane --help | --version
 // Exit status: 0 done, 1 failure, 255 the summary could not be written.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <algorithm>
@@ -18,6 +21,7 @@
 #include "common/pfile_input.hpp"
 #include "common/standard_options.hpp"
 #include "summary/header_input.hpp"
+#include "summary/options.hpp"
 #include "summary/outputs.hpp"
 
 namespace {
@@ -26,14 +30,17 @@ namespace {
 int answer(pfile::StandardOption option) {
   if (option == pfile::StandardOption::help) {
     std::fputs("usage: melvane pfile\n"
+               "       melvane [--json | --json-identifying] [-o DIR | --output-dir DIR] pfile\n"
                "Copies the header of a GE Pfile to pfile.hdr, beside it, and writes a\n"
                "summary of the scan, EnnnnnSnnnPnnnnn.7 (exam, series and run numbers),\n"
                "into the current directory. A Pfile named --help is ./--help.\n"
-               "Options, before the Pfile:\n"
+               "Options, before the Pfile, in any order:\n"
                "  --json               also write EnnnnnSnnnPnnnnn.json, the summary's values\n"
                "                       as numbers in BIDS units, without identifying texts\n"
                "  --json-identifying   the same with patient name and id, requisition\n"
-               "                       number, physicians and history\n",
+               "                       number, physicians and history\n"
+               "  -o DIR, --output-dir DIR\n"
+               "                       write every output into DIR, a folder that exists\n",
                stdout);
     std::printf("Revisions read: %s.\n",
                 pfile::revisionList(pfile::scannerRevisions()).c_str());
@@ -49,7 +56,7 @@ int answer(pfile::StandardOption option) {
 
 // Reads the header of `path`, checks it and writes both outputs. Returns the
 // run's exit status.
-int summarise(const std::string& path, melvane::Sidecar sidecar) {
+int summarise(const std::string& path, const melvane::Options& options) {
   using namespace melvane;
   const int input = pfile::openInput(path.c_str());
   if (input < 0) {
@@ -76,19 +83,27 @@ int summarise(const std::string& path, melvane::Sidecar sidecar) {
 
   const int status = writeOutputs(path, input, read.bytes(),
                                   readingOf(read.bytes(), read.reversed, *read.row), missing,
-                                  sidecar);
+                                  options.sidecar, options.output_dir);
   close(input);
   return status;
 }
 
-// The run after the standard descriptors are settled: the Pfile, the
-// arguments after it, and standard output.
-int run(int argc, char** argv, melvane::Sidecar sidecar) {
-  const std::string path = argv[1];
-  int status = summarise(path, sidecar);
+// The run after the standard descriptors are settled: the output folder,
+// the Pfile, the arguments after it, and standard output.
+int run(int argc, char** argv, const melvane::Options& options) {
+  if (options.output_dir) {
+    // Checked before anything is read or written.
+    const std::string problem = melvane::outputDirProblem(*options.output_dir);
+    if (!problem.empty()) {
+      pfile::report("melvane", *options.output_dir, problem);
+      return 1;
+    }
+  }
+  const std::string path = argv[options.pfile];
+  int status = summarise(path, options);
 
-  if (argc > 2) {
-    const int extra = argc - 2;
+  if (argc > options.pfile + 1) {
+    const int extra = argc - options.pfile - 1;
     const char* const noun = extra == 1 ? " further argument" : " further arguments";
     melvane::reportProblem(path, std::to_string(extra) + noun +
                                      " ignored; melvane reads one Pfile per run");
@@ -110,39 +125,27 @@ int outOfMemory(const char* path) {
 
 int main(int argc, char** argv) {
   if (!pfile::openStandardDescriptors()) return 1;
-  if (argc < 2) {
-    std::fputs("usage: melvane pfile\n", stderr);
-    return 1;
-  }
   if (const auto option = pfile::standardOption(argc, argv);
       option != pfile::StandardOption::none) {
     return answer(option);
   }
-  // Options come before the Pfile; argv[1] is then the Pfile.
-  auto sidecar = melvane::Sidecar::none;
-  for (; argc > 1; --argc, ++argv) {
-    const std::string_view option = argv[1];
-    if (option == "--json") {
-      sidecar = std::max(sidecar, melvane::Sidecar::plain);
-    } else if (option == "--json-identifying") {
-      sidecar = melvane::Sidecar::identifying;
-    } else {
-      break;
-    }
-  }
-  if (argc < 2) {
-    std::fputs("usage: melvane pfile\n", stderr);
+  const std::optional<melvane::Options> options = melvane::parseOptions(argc, argv);
+  if (!options) {
+    std::fputs("usage: melvane pfile\n"
+               "       melvane [--json | --json-identifying] [-o DIR | --output-dir DIR] pfile\n",
+               stderr);
     return 1;
   }
+  const char* const pfile = argv[options->pfile];
   // Past a file size limit a write then fails with EFBIG and is reported like
   // any other write error, instead of the run being killed without a word.
   std::signal(SIGXFSZ, SIG_IGN);
   // Out of memory, the outputs not yet in place are dropped as the stack
   // unwinds, and the run ends with a message.
-  if (!pfile::setAsideMemoryReserve()) return outOfMemory(argv[1]);
+  if (!pfile::setAsideMemoryReserve()) return outOfMemory(pfile);
   try {
-    return pfile::cleanup::exitStatus(run(argc, argv, sidecar));
+    return pfile::cleanup::exitStatus(run(argc, argv, *options));
   } catch (const std::bad_alloc&) {
-    return outOfMemory(argv[1]);
+    return outOfMemory(pfile);
   }
 }

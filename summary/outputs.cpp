@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/messages.hpp"
+#include "summary/options.hpp"
 #include "summary/output_file.hpp"
 #include "summary/summary.hpp"
 
@@ -94,9 +95,11 @@ void reportProblem(const std::string& pfile, const std::string& what) {
 }
 
 int writeOutputs(const std::string& pfile, int input, Bytes header, const Reading& reading,
-                 const std::string& shortfall, Sidecar sidecar) {
-  const std::string copy = pfile + ".hdr";
-  const std::string summary = reading.header ? summaryName(*reading.header) : "";
+                 const std::string& shortfall, Sidecar sidecar,
+                 const std::optional<std::string>& output_dir) {
+  const std::string copy = headerCopyName(pfile, output_dir);
+  const std::string summary =
+      reading.header ? inOutputDir(output_dir, summaryName(*reading.header)) : "";
 
   struct stat input_file {};
   if (fstat(input, &input_file) != 0) {

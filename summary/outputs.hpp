@@ -5,6 +5,7 @@
 // standard error that names the Pfile and says what failed.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "summary/header_input.hpp"
@@ -17,7 +18,8 @@ namespace melvane {
 void reportProblem(const std::string& pfile, const std::string& what);
 
 // Writes the header copy PFILE.hdr of `header`, read from the open Pfile
-// `input`, and then the summary of `reading`. Neither is written when either
+// `input`, and then the summary of `reading`; all in `output_dir` when there
+// is one (see summary/options.hpp for the names). Neither is written when either
 // would replace the input file itself. When the revision table does not fit
 // the header (`reading` holds no header), only the header copy is written,
 // its bytes exact whatever the table says, and the run fails with the
@@ -30,6 +32,7 @@ void reportProblem(const std::string& pfile, const std::string& what);
 // or only the header copy could be written, or the header is short; 255 when
 // the summary could not be written or closed.
 int writeOutputs(const std::string& pfile, int input, Bytes header, const Reading& reading,
-                 const std::string& shortfall = "", Sidecar sidecar = Sidecar::none);
+                 const std::string& shortfall = "", Sidecar sidecar = Sidecar::none,
+                 const std::optional<std::string>& output_dir = std::nullopt);
 
 }  // namespace melvane

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The recipes of docs/batch.md, each command run as the page writes it, on a
 # study of 100 revision 20.006 Pfiles and two broken ones (a cut one and one
-# of revision 11): xargs, GNU parallel with its job log, a link into a
-# read-only archive, and the Slurm job array under a private single-node
-# Slurm. munged, slurmctld and slurmd are started here, as root, on
-# 127.0.0.1, with configuration, state, logs, key and socket in a temporary
-# directory, and stopped by process id at the end. Every recipe must write
+# of revision 11): xargs, GNU parallel with its job log, the JSON table of
+# every Rx with jq, melvane -o over a read-only archive, and the Slurm job
+# array under a private single-node Slurm. munged, slurmctld and slurmd are
+# started here, as root, on 127.0.0.1, with configuration, state, logs, key
+# and socket in a temporary directory, and stopped by process id at the end. Every recipe must write
 # every summary and header copy, and name each broken Pfile.
 #   cluster_test.sh SOURCE_DIR BUILD_DIR
 # Without slurm, munge, GNU parallel or root it is skipped (status 77),
@@ -24,8 +24,8 @@ unavailable() {  # WHY: skipped on a workstation; in CI, ./scripts/test has inst
   echo "SKIP: $*" >&2
   exit 77
 }
-install="./scripts/install-deps slurm-wlm munge parallel installs it"
-for program in munged mungekey slurmctld slurmd sbatch scontrol sinfo; do
+install="./scripts/install-deps slurm-wlm munge parallel jq installs it"
+for program in munged mungekey slurmctld slurmd sbatch scontrol sinfo jq; do
   command -v "$program" >/dev/null || unavailable "$program is not installed; $install"
 done
 parallel --version 2>/dev/null | grep -q '^GNU parallel' ||
@@ -148,6 +148,21 @@ for pfile in "${good[@]}" "$cut" "$other"; do
 done
 find "$study" -name '*.rx' -delete
 
+# --- a table of every Rx -----------------------------------------------------
+# torvek, the build for every revision; torvek-rev20 reads this study where
+# the tree has no such build.
+command -v torvek >/dev/null || torvek() { torvek-rev20 "$@"; }
+cd "$study/exam 1" || exit 1
+recipe 'for f in P*.7; do torvek --json "$f"; done > rx.jsonl' 2>/dev/null
+[ "$(wc -l <rx.jsonl)" -eq 51 ] && jq -e . rx.jsonl >/dev/null ||
+  fail "torvek --json: rx.jsonl is not 51 lines of JSON: $(head -c 300 rx.jsonl)"
+recipe "jq -r '[.pfile, .revision, .start_ras_mm[], .end_ras_mm[]] | @tsv' rx.jsonl > rx.tsv"
+[ "$(awk -F'\t' 'NF == 8 && $2 == "20.006"' rx.tsv | wc -l)" -eq 51 ] ||
+  fail "the jq table: not 51 rows of 8 columns: $(head -n 3 rx.tsv)"
+recipe "jq -r 'select(.error != null) | .pfile' rx.jsonl" >failed
+[ "$(cat failed)" = P20101.7 ] || fail "the jq failures: '$(cat failed)', not the cut Pfile"
+rm rx.jsonl rx.tsv failed
+
 # --- GNU parallel -----------------------------------------------------------
 mkdir "$tmp/parallel" && cd "$tmp/parallel" || exit 1
 status=0
@@ -166,16 +181,23 @@ names_broken "parallel's job log" "${failed_pfiles[*]}"
 outputs "$tmp/parallel"
 
 # --- a read-only archive ----------------------------------------------------
-mkdir -p "$tmp/archive" "$tmp/links" && cd "$tmp/links" || exit 1
+mkdir -p "$tmp/archive/exam 2" "$tmp/collect" && cd "$tmp/collect" || exit 1
 mkpfile rev20 "$tmp/archive/P12345.7" run=12345
-chmod 555 "$tmp/archive"
-line='ln -s /archive/P12345.7 . && melvane P12345.7'
-grep -qxF -- "$line" <<<"$recipes" || fail "docs/batch.md does not show: $line"
-ran+="$line"$'\n'
-eval "${line//\/archive/$tmp/archive}" || fail "the archive recipe: status $?"
-cmp -s "$tmp/archive/P12345.7" P12345.7.hdr && [ ! -L P12345.7.hdr ] && [ -f E01234S005P12345.7 ] ||
-  fail "the archive recipe: no header copy or summary beside the link: $(ls)"
-[ "$(ls -A "$tmp/archive")" = P12345.7 ] || fail "the archive recipe wrote into the archive: $(ls -A "$tmp/archive")"
+mkpfile rev20 "$tmp/archive/exam 2/P12346.7" run=12346
+chmod 555 "$tmp/archive" "$tmp/archive/exam 2"
+archived=$(cd "$tmp/archive" && ls -lR)
+for line in 'mkdir -p summaries && melvane -o summaries /archive/P12345.7' \
+            "find /archive -name 'P*.7' -print0 | xargs -0 -n 1 -P \"\$(nproc)\" sh -c 'melvane -o summaries \"\$1\" || exit 1' sh"; do
+  grep -qxF -- "$line" <<<"$recipes" || fail "docs/batch.md does not show: $line"
+  ran+="$line"$'\n'
+  rm -f summaries/*
+  eval "${line//\/archive/$tmp/archive}" || fail "the archive recipe: status $?: $line"
+done
+[ "$(ls summaries | paste -sd ' ')" = "E01234S005P12345.7 E01234S005P12346.7 P12345.7.hdr P12346.7.hdr" ] &&
+  cmp -s "$tmp/archive/exam 2/P12346.7" summaries/P12346.7.hdr ||
+  fail "the archive recipes: not every header copy and summary in the folder: $(ls summaries)"
+[ "$(ls -A)" = summaries ] || fail "the archive recipes wrote beside the folder: $(ls -A)"
+[ "$(cd "$tmp/archive" && ls -lR)" = "$archived" ] || fail "the archive recipes wrote into the archive"
 
 # --- Slurm --------------------------------------------------------------------
 # Ports below the kernel's range for outgoing connections, which nothing

@@ -5,7 +5,8 @@
 # sudo when not root; without root and sudo, the missing package and the
 # command that installs it are named, nothing runs, and the status is 1; a
 # failing apt-get fails the script; moreutils' parallel does not pass for GNU
-# parallel.
+# parallel; --help and an unknown option run nothing; apt-get waits for the
+# dpkg lock; --dry-run prints commands that a shell runs as printed.
 #   install_deps_test.sh SOURCE_DIR
 set -uo pipefail
 script=$1/scripts/install-deps
@@ -47,13 +48,13 @@ run -- g++ bash
 run -- g++ cmake
 [ "$status" -eq 0 ] || fail "root: status $status: $err"
 expected="id -u
-apt-get -qq update
-apt-get -q install -y --no-install-recommends cmake"
+apt-get -o DPkg::Lock::Timeout=300 -qq update
+apt-get -o DPkg::Lock::Timeout=300 -q install -y --no-install-recommends cmake"
 [ "$calls" = "$expected" ] || fail "root: calls were '$calls'"
 
 stub sudo 'exec "$@"'
 run FAKE_UID=1000 -- g++ cmake
-[ "$status" -eq 0 ] && grep -q '^sudo env DEBIAN_FRONTEND=noninteractive apt-get -q install .* cmake$' "$log" ||
+[ "$status" -eq 0 ] && grep -q '^sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -q install .* cmake$' "$log" ||
   fail "sudo: status $status, calls '$calls'"
 rm "$tmp/stubs/sudo"
 
@@ -70,6 +71,26 @@ run -- parallel
 [[ $calls == *"install -y --no-install-recommends parallel"* ]] ||
   fail "moreutils' parallel taken for GNU parallel: calls '$calls'"
 rm "$tmp/stubs/parallel"
+
+# --help answers and an unknown option is refused before anything runs,
+# whatever is missing.
+run -- --help cmake
+[ "$status" -eq 0 ] && [[ $out == usage:* ]] && [ -z "$err$calls" ] ||
+  fail "--help: status $status, output '$out', errors '$err', calls '$calls'"
+run -- --dry-rn cmake
+[ "$status" -eq 2 ] && [ -z "$out$calls" ] && [[ $err == *"unknown option --dry-rn"* ]] ||
+  fail "unknown option: status $status, output '$out', errors '$err', calls '$calls'"
+
+# --dry-run prints only commands, quoted: a shell running them passes a
+# package name with a shell's special characters on as one word.
+run -- --dry-run cmake 'no;such package'
+[ "$status" -eq 0 ] && [ "$calls" = "id -u" ] || fail "dry run: status $status, calls '$calls'"
+: >"$log"
+env -i PATH="$tmp/stubs:$tmp/bin" bash -c "$out" >/dev/null 2>&1
+calls=$(cat "$log")
+[ "$calls" = "apt-get -o DPkg::Lock::Timeout=300 -qq update
+apt-get -o DPkg::Lock::Timeout=300 -q install -y --no-install-recommends cmake no;such package" ] ||
+  fail "dry run: the printed commands '$out' ran as '$calls'"
 
 run APT_STATUS=100 -- cmake
 [ "$status" -ne 0 ] || fail "a failing apt-get left status 0"

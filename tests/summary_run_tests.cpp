@@ -16,6 +16,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -494,6 +495,55 @@ TEST(MelvaneSidecar, HostileTextsGiveValidJson) {
   EXPECT_TRUE(j.at("AcquisitionDateTime").is_null());
 }
 
+// With -o (or --output-dir) both outputs go into a folder that must exist, so
+// an ordinary user summarises a read-only archive; a folder that is missing
+// or not a folder fails the run before anything is written.
+TEST(MelvaneSummary, OutputFolderTakesBothOutputsAndMustExist) {
+  const std::string valid = rev20();
+  const std::string usage = "usage: melvane pfile\n       melvane [-o DIR | --output-dir DIR] pfile\n";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    bool as_nobody;
+    int status;
+    std::string err;
+    std::set<std::string> written;  // in out/
+  } cases[] = {
+      {"read-only archive", {"-o", "out", "archive/P.7"}, true, 0, "", {"P.7.hdr", kSummary}},
+      {"long option, repeated", {"--output-dir", "missing", "--output-dir", "out/", "archive/P.7"},
+       false, 0, "", {"P.7.hdr", kSummary}},
+      {"missing folder", {"-o", "missing", "archive/P.7"}, false, 1,
+       "melvane: missing: No such file or directory\n", {}},
+      {"a file for the folder", {"-o", "archive/P.7", "archive/P.7"}, false, 1,
+       "melvane: archive/P.7: Not a directory\n", {}},
+      {"no Pfile after the folder", {"-o", "out"}, false, 1, usage, {}},
+  };
+  const bool nobody_can_run = nobodyCanRunMelvane();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.as_nobody && !nobody_can_run) continue;
+    TempDir dir;
+    std::filesystem::create_directories(dir / "archive");
+    std::filesystem::create_directories(dir / "out");
+    write_file(dir / "archive/P.7", valid);
+    std::filesystem::permissions(dir / "archive", std::filesystem::perms::owner_all |
+                                                      std::filesystem::perms::others_read |
+                                                      std::filesystem::perms::others_exec);
+    std::filesystem::permissions(dir / "out", std::filesystem::perms::all);
+    const RunResult r = c.as_nobody ? asNobody(dir, "", c.args) : runMelvane(dir, c.args);
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.err, c.err);
+    std::set<std::string> written;
+    for (const auto& [name, content] : listing(dir / "out")) written.insert(name);
+    EXPECT_EQ(written, c.written);
+    if (!c.written.empty()) {
+      EXPECT_EQ(read_file(dir / "out/P.7.hdr"), valid);
+    }
+    EXPECT_EQ(listing(dir / "archive"), (Files{{"P.7", valid}}));
+    EXPECT_EQ(listing(dir.path()).size(), 2u);  // archive/ and out/ alone
+  }
+}
+
 // ---- Another revision: refused before anything is written ----------------
 
 // The refusal prints the revision in the order detection chose: a bound read
@@ -703,7 +753,7 @@ TEST(MelvaneUnopenableInput, MissingPathIsNamedAndNoPathGetsTheUsage) {
   EXPECT_EQ(r.out, "input file= missing/P.7\n");
   r = runMelvane(dir, {});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "usage: melvane pfile\n");
+  EXPECT_EQ(r.err, "usage: melvane pfile\n       melvane [-o DIR | --output-dir DIR] pfile\n");
   EXPECT_TRUE(listing(dir.path()).empty());
 }
 

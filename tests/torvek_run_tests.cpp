@@ -167,7 +167,12 @@ TEST(StandardOptions, HelpVersionAndUsageErrors) {
     SCOPED_TRACE(program.name);
     const RunResult version = run({program.executable, "--version"});
     EXPECT_EQ(version.exit_code, 0);
-    EXPECT_EQ(version.out, std::string(program.name) + " (torvek-melvane) 1.0\n");
+    EXPECT_EQ(version.out, std::string(program.name) +
+                               " (torvek-melvane) 1.0\n"
+                               "Copyright (C) 2026 The torvek-melvane developers.\n"
+                               "License MIT: <https://opensource.org/license/mit>.\n"
+                               "This is free software: you are free to change and redistribute it.\n"
+                               "There is NO WARRANTY, to the extent permitted by law.\n");
     EXPECT_EQ(version.err, "");
     const RunResult help = run({program.executable, "--help"});
     EXPECT_EQ(help.exit_code, 0);
