@@ -500,7 +500,9 @@ TEST(MelvaneSidecar, HostileTextsGiveValidJson) {
 // or not a folder fails the run before anything is written.
 TEST(MelvaneSummary, OutputFolderTakesBothOutputsAndMustExist) {
   const std::string valid = rev20();
-  const std::string usage = "usage: melvane pfile\n       melvane [-o DIR | --output-dir DIR] pfile\n";
+  const std::string usage =
+      "usage: melvane pfile\n"
+      "       melvane [--json | --json-identifying] [-o DIR | --output-dir DIR] pfile\n";
   const struct {
     const char* what;
     std::vector<std::string> args;
@@ -753,7 +755,9 @@ TEST(MelvaneUnopenableInput, MissingPathIsNamedAndNoPathGetsTheUsage) {
   EXPECT_EQ(r.out, "input file= missing/P.7\n");
   r = runMelvane(dir, {});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "usage: melvane pfile\n       melvane [-o DIR | --output-dir DIR] pfile\n");
+  EXPECT_EQ(r.err,
+            "usage: melvane pfile\n"
+            "       melvane [--json | --json-identifying] [-o DIR | --output-dir DIR] pfile\n");
   EXPECT_TRUE(listing(dir.path()).empty());
 }
 
