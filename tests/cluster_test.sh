@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The recipes of docs/batch.md, each command run as the page writes it, on a
 # study of 100 revision 20.006 Pfiles and two broken ones (a cut one and one
-# of revision 11): xargs, GNU parallel with its job log, the JSON table of
+# of revision 12, which no scanner writes): xargs, GNU parallel with its job log, the JSON table of
 # every Rx with jq, melvane -o over a read-only archive, and the Slurm job
 # array under a private single-node Slurm. munged, slurmctld and slurmd are
 # started here, as root, on 127.0.0.1, with configuration, state, logs, key
@@ -94,7 +94,7 @@ for i in $(seq 100); do
 done
 cut="$study/exam 1/P20101.7" other="$study/it's here/P20102.7"
 mkpfile rev20 "$cut" run=20101 size=100000
-mkpfile rev20 "$other" run=20102 rev=11.0
+mkpfile rev20 "$other" run=20102 rev=12.0
 
 # The page's commands: the lines of its sh blocks; its job script, verbatim.
 recipes=$(sed -n '/^```sh$/,/^```$/{/^```/d;p;}' "$docs")
@@ -124,7 +124,7 @@ outputs() {
     fi
     cmp -s "${good[i - 1]}" "${good[i - 1]}.hdr" || fail "$(basename "$1"): no header copy of ${good[i - 1]}"
   done
-  [ -e "$other.hdr" ] && fail "$(basename "$1"): a header copy of the revision 11 Pfile"
+  [ -e "$other.hdr" ] && fail "$(basename "$1"): a header copy of the revision 12 Pfile"
   [ -n "$reference" ] || reference=$1
   find "$study" -name '*.hdr' -delete
 }
@@ -162,6 +162,14 @@ recipe "jq -r '[.pfile, .revision, .start_ras_mm[], .end_ras_mm[]] | @tsv' rx.js
 recipe "jq -r 'select(.error != null) | .pfile' rx.jsonl" >failed
 [ "$(cat failed)" = P20101.7 ] || fail "the jq failures: '$(cat failed)', not the cut Pfile"
 rm rx.jsonl rx.tsv failed
+recipe 'mkdir -p sidecars'
+recipe 'for f in P*.7; do melvane --json -o sidecars "$f"; done' >/dev/null 2>&1
+recipe 'jq -s . sidecars/*.json > scans.json'
+[ "$(jq length scans.json)" -ge 50 ] || fail "jq -s: scans.json does not join the sidecars"
+recipe "jq -r '.[] | [.ExamNumber, .SeriesNumber, .RunNumber, .PfileRevision, .RepetitionTime, .EchoTime] | @tsv' scans.json > scans.tsv"
+[ "$(awk -F'\t' 'NF == 6 && $4 == "20.006"' scans.tsv | wc -l)" -ge 50 ] ||
+  fail "the sidecar table: not a row of 6 columns per scan: $(head -n 3 scans.tsv)"
+rm -r sidecars scans.json scans.tsv
 
 # --- GNU parallel -----------------------------------------------------------
 mkdir "$tmp/parallel" && cd "$tmp/parallel" || exit 1
