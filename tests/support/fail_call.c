@@ -49,10 +49,10 @@ static int error_number(const char* name) {
 /* Read once at load; a fault the library does not know stops the process,
  * so that a misspelt test cannot pass by injecting nothing. */
 __attribute__((constructor)) static void read_faults(void) {
-  const char* faults = getenv("PFILE_FAIL");
-  if (!faults) return;
+  const char* wanted = getenv("PFILE_FAIL");
+  if (!wanted) return;
   char copy[256];
-  snprintf(copy, sizeof copy, "%s", faults);
+  snprintf(copy, sizeof copy, "%s", wanted);
   char* rest = copy;
   for (char* item; (item = strsep(&rest, ",")) != NULL;) {
     char* program = item;
