@@ -140,18 +140,15 @@ recipe "find \"\$study\" -name 'P*.7' -print0 | xargs -0 -n 1 -P \"\$(nproc)\" s
 [ "$status" -eq 123 ] || fail "xargs: status $status, not 123"
 names_broken "xargs: melvane's standard error" "$(grep '^melvane: ' err)"
 outputs "$tmp/xargs"
-recipe "find \"\$study\" -name 'P*.7' -print0 | xargs -0 -n 1 -P \"\$(nproc)\" sh -c 'torvek-rev20 \"\$1\" >\"\$1.rx\"' sh" \
+recipe "find \"\$study\" -name 'P*.7' -print0 | xargs -0 -n 1 -P \"\$(nproc)\" sh -c 'torvek \"\$1\" >\"\$1.rx\"' sh" \
   2>/dev/null
 for pfile in "${good[@]}" "$cut" "$other"; do
   grep -qxF "Retrieving Rx info from pfile $pfile!" "$pfile.rx" 2>/dev/null ||
-    fail "torvek-rev20 with xargs: no report $pfile.rx"
+    fail "torvek with xargs: no report $pfile.rx"
 done
 find "$study" -name '*.rx' -delete
 
 # --- a table of every Rx -----------------------------------------------------
-# torvek, the build for every revision; torvek-rev20 reads this study where
-# the tree has no such build.
-command -v torvek >/dev/null || torvek() { torvek-rev20 "$@"; }
 cd "$study/exam 1" || exit 1
 recipe 'for f in P*.7; do torvek --json "$f"; done > rx.jsonl' 2>/dev/null
 [ "$(wc -l <rx.jsonl)" -eq 51 ] && jq -e . rx.jsonl >/dev/null ||
