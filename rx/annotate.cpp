@@ -6,7 +6,9 @@
 #include "rx/nifti_note.hpp"
 #include "rx/step_signals.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <csignal>
 #include <cstring>
 #include <optional>
@@ -60,7 +62,69 @@ class CleanSignals {
   posix_spawnattr_t attr_;
 };
 
+// A pipe that becomes the child's standard error. Its read end is this
+// process's alone (close-on-exec); the write end is closed here once the
+// child holds it, so that the read ends when the child and its own children do.
+class ErrorPipe {
+ public:
+  ErrorPipe() {
+    ::posix_spawn_file_actions_init(&actions_);
+    if (::pipe2(fds_, O_CLOEXEC) != 0) return;
+    ::posix_spawn_file_actions_adddup2(&actions_, fds_[1], STDERR_FILENO);
+  }
+  ~ErrorPipe() {
+    closeWriteEnd();
+    if (fds_[0] >= 0) ::close(fds_[0]);
+    ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  ErrorPipe(const ErrorPipe&) = delete;
+  ErrorPipe& operator=(const ErrorPipe&) = delete;
+
+  bool ready() const { return fds_[0] >= 0; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  void closeWriteEnd() const {
+    if (fds_[1] >= 0) ::close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+  // Everything written until the end, the first kKept bytes kept. Stops
+  // early when a signal arrives for the run: a tool's child that holds the
+  // pipe must not keep the run from cleaning up.
+  std::string readAll() const {
+    constexpr std::size_t kKept = 64 * 1024;
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+      const ssize_t n = ::read(fds_[0], chunk, sizeof chunk);
+      if (n > 0) {
+        text.append(chunk, std::min(static_cast<std::size_t>(n), kKept - text.size()));
+      } else if (n == 0 || errno != EINTR || StepSignals::pending()) {
+        return text;
+      }
+    }
+  }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  mutable int fds_[2] = {-1, -1};
+};
+
 }  // namespace
+
+void passOnToolLines(const char* program, const std::string& dataset, const std::string& tool,
+                     const ToolEnd& end, std::FILE* out, std::FILE* err) {
+  const bool succeeded = end.how == ToolEnd::How::exited && end.value == 0;
+  std::string_view rest = end.errors;
+  while (!rest.empty()) {
+    const std::size_t newline = rest.find('\n');
+    const std::string_view line = rest.substr(0, newline);
+    rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
+    if (succeeded && tool == "nifti_tool" && line == "+d added 1 extension(s) to 1 files") {
+      continue;
+    }
+    pfile::report(program, dataset, tool + ": " + pfile::escapedName(line), out, err);
+  }
+}
 
 ToolEnd runTool(const std::vector<std::string>& argv) {
   std::vector<char*> args;
@@ -75,24 +139,28 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
   ::sigaction(SIGCHLD, &default_action, nullptr);
 
   const CleanSignals attributes;
+  const ErrorPipe pipe;
+  if (!pipe.ready()) return {ToolEnd::How::not_started, errno, {}};
   pid_t pid = 0;
   const int error =
-      ::posix_spawnp(&pid, args[0], nullptr, attributes.get(), args.data(), environ);
-  if (error != 0) return {ToolEnd::How::not_started, error};
+      ::posix_spawnp(&pid, args[0], pipe.actions(), attributes.get(), args.data(), environ);
+  pipe.closeWriteEnd();
+  if (error != 0) return {ToolEnd::How::not_started, error, {}};
 
   // A signal that would end the run reaches the tool too, and the run waits
   // for the tool's end before it cleans up after it.
   toolRunning(pid);
+  std::string errors = pipe.readAll();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
       toolRunning(0);
-      return {ToolEnd::How::wait_failed, errno};
+      return {ToolEnd::How::wait_failed, errno, std::move(errors)};
     }
   }
   toolRunning(0);
-  if (WIFSIGNALED(status)) return {ToolEnd::How::signaled, WTERMSIG(status)};
-  return {ToolEnd::How::exited, WEXITSTATUS(status)};
+  if (WIFSIGNALED(status)) return {ToolEnd::How::signaled, WTERMSIG(status), std::move(errors)};
+  return {ToolEnd::How::exited, WEXITSTATUS(status), std::move(errors)};
 }
 
 std::string describeToolEnd(const std::string& tool, const ToolEnd& end) {
@@ -166,12 +234,14 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
     return annotateNifti(layout.program, dataset, noteText(rx), out, err, runner);
   }
   std::fflush(err);
-  const std::string failure = describeToolEnd(tool, runner(afniCommand(name, rx)));
+  const ToolEnd end = runner(afniCommand(name, rx));
+  passOnToolLines(layout.program, dataset, tool, end, out, err);
+  const std::string failure = describeToolEnd(tool, end);
   if (!failure.empty()) {
     fail(layout, dataset, out, err, failure + "; the Rx is not written");
     return 1;
   }
-  std::fprintf(out, "Rx info is written to %s.BRIK header.\n", dataset.c_str());
+  std::fprintf(out, "Rx info is written to %s.BRIK header.\n", pfile::shownName(dataset).c_str());
   return 0;
 }
 

@@ -33,16 +33,20 @@ std::string noteText(const RxRecord& rx);
 // for byte, with "+orig" appended: nothing in it is interpreted.
 std::vector<std::string> afniCommand(std::string_view prefix, const RxRecord& rx);
 
-// How a started tool ended, or why it could not be started.
+// How a started tool ended, or why it could not be started, and what it
+// wrote on its standard error.
 struct ToolEnd {
   enum class How { exited, signaled, not_started, wait_failed };
   How how = How::exited;
-  int value = 0;  // exit status, signal number, or errno of the failed call
+  int value = 0;       // exit status, signal number, or errno of the failed call
+  std::string errors;  // its standard error (the first 64 KiB)
 };
 
 // Starts argv[0], looked up on PATH, with the given arguments and this
-// process's environment; standard input, output and error are shared with
-// the child, which starts with every signal at its default disposition and
+// process's environment; standard input and output are shared with the
+// child; its standard error is read through a pipe into ToolEnd::errors
+// until the tool and whatever it started close it, or a signal arrives. The
+// child starts with every signal at its default disposition and
 // none blocked. SIGCHLD is set back to its default first, since an inherited
 // "ignore" would reap the child before it could be awaited. Waits for it
 // (retrying after interruptions); a signal caught by StepSignals meanwhile is
@@ -56,6 +60,13 @@ ToolEnd runTool(const std::vector<std::string>& argv);
 std::string describeToolEnd(const std::string& tool, const ToolEnd& end);
 
 using ToolRunner = std::function<ToolEnd(const std::vector<std::string>&)>;
+
+// Passes each line of the tool's standard error on as "PROGRAM: DATASET:
+// TOOL: LINE", control bytes escaped, so that no line of another program
+// reaches standard error unmarked. nifti_tool's "+d added 1 extension(s) to
+// 1 files" says only that it succeeded, and is dropped when it did.
+void passOnToolLines(const char* program, const std::string& dataset, const std::string& tool,
+                     const ToolEnd& end, std::FILE* out, std::FILE* err);
 
 // Writes the note for `rx` into the dataset named by `prefix` (a NIfTI one
 // through annotateNifti), then prints the confirmation line on `out`. Nothing is started, and the run is reported as

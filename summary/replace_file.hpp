@@ -77,7 +77,7 @@ class ReplaceFile {
  private:
   int openTemporary();
   bool nameTemporary(int fd);
-  bool passOnAttributes(int fd, const std::string& path) const;
+  bool passOnAttributes(int fd) const;
   bool placeTemporary();
   void removeTemporary();
 
