@@ -165,6 +165,8 @@ TEST(NiftiFaults, EveryFailureOfTheStepChangesNothing) {
       {"", "\"$real\" -add_afni_ext \"$2\" \"$@\"", brik, "it does not carry the note"},
       {"", "\"$real\" \"$@\" && truncate -s -2 \"$4\"", brik,
        "fails its check: its voxel data end after 399998 of 400000 bytes"},
+      {"", "\"$real\" \"$@\" && printf X | dd of=\"$4\" bs=1 seek=1000 conv=notrunc", brik,
+       "nifti_tool would change the voxel data at byte 584 of 400000"},
       {"gzip d.nii", "\"$real\" \"$@\" && truncate -s -9 \"$4\"", "exec \"$0\" -brik d.nii.gz ../P",
        "it does not decompress: unexpected end of file"},
       {"", "", "PATH=/none exec \"$0\" -brik d.nii ../P", "nifti_tool: not found on PATH"},
