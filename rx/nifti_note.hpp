@@ -1,7 +1,9 @@
 // The note in a NIfTI dataset, written so that the dataset is never damaged:
 // nifti_tool writes a new file in a private hidden directory beside the
-// dataset, the new file is read back (the note is there, the voxel data are
-// whole) and only then renamed over the dataset. Runs on one dataset take
+// dataset, the new file is compared with the dataset (it must be the dataset
+// plus the note), given the dataset's owner, group and attributes, and only
+// then renamed over the dataset. A dataset that carries the note already is
+// left as it is. Runs on one dataset take
 // turns (an exclusive lock on it for the whole step), and SIGINT, SIGTERM
 // and SIGHUP end the run only after the tool has ended and the new file is
 // gone.
@@ -26,8 +28,9 @@ std::string niftiDataset(const std::string& prefix);
 std::vector<std::string> niftiCommand(const std::string& note, const std::string& new_file,
                                       const std::string& dataset);
 
-// Adds `note` to the dataset named by `prefix` as an AFNI extension and
-// prints the confirmation on `out`, naming the file written. Every failure
+// Adds `note` to the dataset named by `prefix` as an AFNI extension (unless
+// the dataset carries it already) and prints the confirmation on `out`,
+// naming the file written. Every failure
 // leaves the dataset as it was, removes the new file, says on `err` what
 // failed, and returns 1. A signal of the three ends the run (after the
 // cleanup and a message) instead of returning.
