@@ -122,9 +122,9 @@ std::string headerChange(Bytes old_head, Bytes new_head, const Contents& old) {
   return {};
 }
 
-// Where the dataset's extensions stop being the new file's: the offset and
-// the size and code of the extension there, as a text; the extensions are
-// walked in the dataset's head up to `end`.
+// Where the dataset's extensions stop being the new file's, as a text: the
+// extension there (its offset, code and size), or the bytes from there to
+// `end` when they are no extension.
 std::string droppedExtension(Bytes old_head, Bytes new_head, const Contents& old,
                              std::size_t end) {
   std::size_t at = old.header_size + 4;
@@ -132,9 +132,9 @@ std::string droppedExtension(Bytes old_head, Bytes new_head, const Contents& old
     auto esize = pfile::load<std::int32_t>(old_head, at);
     auto ecode = pfile::load<std::int32_t>(old_head, at + 4);
     if (old.swapped) esize = pfile::byteReversed(esize), ecode = pfile::byteReversed(ecode);
-    const bool whole = esize >= 8 && static_cast<std::size_t>(esize) <= end - at;
-    const std::size_t size = whole ? static_cast<std::size_t>(esize) : end - at;
-    if (!whole || new_head.size() - at < size ||
+    if (esize < 8 || static_cast<std::size_t>(esize) > end - at) break;  // not an extension
+    const auto size = static_cast<std::size_t>(esize);
+    if (new_head.size() - at < size ||
         std::memcmp(old_head.data() + at, new_head.data() + at, size) != 0) {
       return "drop the extension at byte " + std::to_string(at) + " (ecode " +
              std::to_string(ecode) + ", esize " + std::to_string(esize) +
@@ -142,7 +142,8 @@ std::string droppedExtension(Bytes old_head, Bytes new_head, const Contents& old
     }
     at += size;
   }
-  return "drop the " + std::to_string(end - at) + " bytes after the extensions";
+  return "drop the " + std::to_string(end - at) + " bytes from byte " + std::to_string(at) +
+         " to the voxel data";
 }
 
 }  // namespace
