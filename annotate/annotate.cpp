@@ -4,6 +4,7 @@
 
 #include "common/messages.hpp"
 #include "annotate/nifti_note.hpp"
+#include "annotate/tool_lines.hpp"
 
 #include <optional>
 
@@ -81,12 +82,14 @@ int annotate(const Layout& layout, RxOutcome outcome, const RxRecord& rx, const 
     return annotateNifti(layout.program, dataset, noteText(rx), out, err, runner);
   }
   std::fflush(err);
-  const std::string failure = describeToolEnd(tool, runner(afniCommand(name, rx)));
+  const ToolEnd end = runner(afniCommand(name, rx));
+  passOnToolLines(layout.program, dataset, tool, end, out, err);
+  const std::string failure = describeToolEnd(tool, end);
   if (!failure.empty()) {
     fail(layout, dataset, out, err, failure + "; the Rx is not written");
     return 1;
   }
-  std::fprintf(out, "Rx info is written to %s.BRIK header.\n", dataset.c_str());
+  std::fprintf(out, "Rx info is written to %s.BRIK header.\n", pfile::shownName(dataset).c_str());
   return 0;
 }
 

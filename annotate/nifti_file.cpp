@@ -119,77 +119,70 @@ std::size_t countNotes(Bytes head, const Header& h, std::uint64_t vox_offset,
   return notes;
 }
 
-// Reads up to `count` bytes at the stream's position; fewer only at its end.
-// A negative result: a read error (errno, or zlib's text in `why`).
-class Reader {
- public:
-  Reader(int fd, bool gzip) : fd_(fd) {
-    if (!gzip) return;
-    const int copy = dup(fd);  // gzclose closes the descriptor it was given
-    if (copy < 0 || !(gz_ = gzdopen(copy, "rb"))) {
-      if (copy >= 0) close(copy);
-      failed_ = true;
-      return;
-    }
-    gzbuffer(gz_, 1 << 17);
-  }
-  ~Reader() {
-    if (gz_) gzclose_r(gz_);
-  }
-  Reader(const Reader&) = delete;
-  Reader& operator=(const Reader&) = delete;
+}  // namespace
 
-  long read(std::byte* into, std::size_t count, std::string& why) {
-    if (failed_) {
-      why = "zlib cannot open it";
+Reader::Reader(int fd, bool gzip) : fd_(fd) {
+  if (!gzip) return;
+  // gzclose closes the descriptor it was given; the copy shares the file
+  // position, which an earlier reader of `fd` moved.
+  const int copy = dup(fd);
+  if (copy < 0 || ::lseek(copy, 0, SEEK_SET) != 0 || !(gz_ = gzdopen(copy, "rb"))) {
+    if (copy >= 0) close(copy);
+    failed_ = true;
+    return;
+  }
+  gzbuffer(gz_, 1 << 17);
+}
+
+Reader::~Reader() {
+  if (gz_) gzclose_r(gz_);
+}
+
+long Reader::read(std::byte* into, std::size_t count, std::string& why) {
+  if (failed_) {
+    why = "zlib cannot open it";
+    return -1;
+  }
+  std::size_t got = std::min(count, returned_.size());
+  std::copy_n(returned_.begin(), got, into);
+  returned_.erase(returned_.begin(), returned_.begin() + static_cast<std::ptrdiff_t>(got));
+  while (got < count) {
+    const std::size_t want = std::min<std::size_t>(count - got, 1u << 30);
+    long n;
+    if (gz_) {
+      n = gzread(gz_, into + got, static_cast<unsigned>(want));
+    } else {
+      n = ::pread(fd_, into + got, want, static_cast<off_t>(offset_));
+      if (n < 0 && errno == EINTR) continue;
+    }
+    if (n < 0) {
+      why = gz_ ? zlibError() : std::strerror(errno);
       return -1;
     }
-    std::size_t got = 0;
-    while (got < count) {
-      const std::size_t want = std::min<std::size_t>(count - got, 1u << 30);
-      long n;
-      if (gz_) {
-        n = gzread(gz_, into + got, static_cast<unsigned>(want));
-      } else {
-        n = ::pread(fd_, into + got, want, static_cast<off_t>(offset_));
-        if (n < 0 && errno == EINTR) continue;
-      }
-      if (n < 0) {
-        why = gz_ ? zlibError() : std::strerror(errno);
-        return -1;
-      }
-      if (n == 0) break;
-      got += static_cast<std::size_t>(n);
-      offset_ += static_cast<std::uint64_t>(n);
-    }
-    return static_cast<long>(got);
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+    offset_ += static_cast<std::uint64_t>(n);
   }
+  return static_cast<long>(got);
+}
 
-  // After the end was reached: a gzip stream that stopped short of its
-  // trailer is an error, not an end.
-  std::string endProblem() {
-    if (!gz_) return {};
-    int zerr = Z_OK;
-    gzerror(gz_, &zerr);
-    return zerr == Z_OK ? std::string() : zlibError();
-  }
+void Reader::giveBack(std::span<const std::byte> bytes) {
+  returned_.insert(returned_.begin(), bytes.begin(), bytes.end());
+}
 
-  // zlib's text of the last error, without the "<fd:N>: " it puts first.
-  std::string zlibError() {
-    int zerr = Z_OK;
-    const std::string text = gzerror(gz_, &zerr);
-    const std::size_t colon = text.find(">: ");
-    return text.starts_with("<fd:") && colon != std::string::npos ? text.substr(colon + 3) : text;
-  }
+std::string Reader::endProblem() {
+  if (!gz_) return {};
+  int zerr = Z_OK;
+  gzerror(gz_, &zerr);
+  return zerr == Z_OK ? std::string() : zlibError();
+}
 
- private:
-  int fd_;
-  gzFile gz_ = nullptr;
-  bool failed_ = false;
-  std::uint64_t offset_ = 0;
-};
-
-}  // namespace
+std::string Reader::zlibError() {
+  int zerr = Z_OK;
+  const std::string text = gzerror(gz_, &zerr);
+  const std::size_t colon = text.find(">: ");
+  return text.starts_with("<fd:") && colon != std::string::npos ? text.substr(colon + 3) : text;
+}
 
 Contents parseHead(Bytes head, std::string_view note) {
   Contents c;
@@ -202,15 +195,17 @@ Contents parseHead(Bytes head, std::string_view note) {
     c.problem = "its header is cut short";
     return c;
   }
+  c.header_size = h.size;
+  c.swapped = h.swapped;
+  c.extended = std::to_integer<int>(head[h.size]) != 0;
   c.problem = readFields(head, h, c);
   if (c.problem.empty()) c.notes = countNotes(head, h, c.vox_offset, note);
   return c;
 }
 
-Contents inspect(int fd, bool gzip, bool whole, std::string_view note) {
+Contents readHead(Reader& reader, std::vector<std::byte>& head, std::string_view note) {
   Contents c;
-  Reader reader(fd, gzip);
-  std::vector<std::byte> head(kHeader2 + 4);
+  head.resize(kHeader2 + 4);
   std::string why;
   long got = reader.read(head.data(), head.size(), why);
   if (got < 0) {
@@ -222,6 +217,7 @@ Contents inspect(int fd, bool gzip, bool whole, std::string_view note) {
   if (!c.problem.empty()) return c;
 
   // The extensions lie before vox_offset: read up to it, then parse again.
+  // A head longer than vox_offset (a file shorter than 544 bytes) is cut to it.
   if (c.vox_offset > head.size()) {
     if (c.vox_offset > kHeadLimit) {
       c.problem = "its extensions are larger than torvek reads (256 MiB)";
@@ -236,25 +232,19 @@ Contents inspect(int fd, bool gzip, bool whole, std::string_view note) {
     }
     head.resize(before + static_cast<std::size_t>(got));
     c = parseHead(head, note);
-  }
-
-  if (!gzip) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0)
-      c.problem = std::string("it cannot be examined: ") + std::strerror(errno);
-    c.length = static_cast<std::uint64_t>(st.st_size);
-    return c;
+  } else {
+    // A small file: the first read went past vox_offset into the voxel data.
+    reader.giveBack(std::span(head).subspan(static_cast<std::size_t>(c.vox_offset)));
+    head.resize(static_cast<std::size_t>(c.vox_offset));
   }
   c.length = head.size();
-  if (!whole) return c;
-  std::vector<std::byte> chunk(1 << 20);
-  while ((got = reader.read(chunk.data(), chunk.size(), why)) > 0) {
-    c.length += static_cast<std::uint64_t>(got);
-  }
-  if (got < 0 || !(why = reader.endProblem()).empty()) {
-    c.problem = "it does not decompress: " + why;
-  }
   return c;
+}
+
+Contents inspect(int fd, bool gzip, std::string_view note) {
+  Reader reader(fd, gzip);
+  std::vector<std::byte> head;
+  return readHead(reader, head, note);
 }
 
 }  // namespace torvek::nifti

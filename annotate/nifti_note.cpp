@@ -1,6 +1,7 @@
 // The NIfTI step of -brik: lock the dataset, let nifti_tool write a new file
-// in a private directory beside it, check the new file, carry the dataset's
-// owner, mode and extended attributes over, rename it into place.
+// in a private directory beside it, compare the new file with the dataset,
+// carry the dataset's owner, mode and extended attributes over, rename it
+// into place.
 #include "annotate/nifti_note.hpp"
 
 #include <fcntl.h>
@@ -18,7 +19,9 @@
 #include "common/messages.hpp"
 #include "common/pass_on_attributes.hpp"
 #include "common/unique_name.hpp"
+#include "annotate/nifti_compare.hpp"
 #include "annotate/nifti_file.hpp"
+#include "annotate/tool_lines.hpp"
 
 namespace torvek {
 namespace {
@@ -114,6 +117,12 @@ class NiftiStep {
 
   int run(const std::string& note, const ToolRunner& runner);
 
+  int confirm() {
+    std::fprintf(out_, "Rx info is written to %s as an AFNI extension (ecode=4).\n",
+                 pfile::shownName(shown_).c_str());
+    return 0;
+  }
+
  private:
   const char* program_;
   std::string shown_;
@@ -169,8 +178,10 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
     }
   }
 
-  const nifti::Contents old = nifti::inspect(dataset.get(), gzip, false, note);
+  const nifti::Contents old = nifti::inspect(dataset.get(), gzip, note);
   if (!old.problem.empty()) return fail("torvek cannot check this dataset: " + old.problem);
+  // A rerun of a batch finds its note there and adds no second one.
+  if (old.notes > 0) return confirm();
 
   PrivateDirectory temporary(dir.get(), program_);
   if (!temporary.create(real.substr(0, slash + 1))) {
@@ -183,6 +194,7 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   std::fflush(out_);
   std::fflush(err_);
   const ToolEnd end = runner(niftiCommand(note, written, real));
+  passOnToolLines(program_, shown_, "nifti_tool", end, out_, err_);
   const std::string failure = describeToolEnd("nifti_tool", end);
   if (!failure.empty()) return fail(failure);
 
@@ -190,24 +202,19 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   if (fresh.get() < 0) {
     return fail(std::string("nifti_tool wrote no new file: ") + std::strerror(errno));
   }
-  const nifti::Contents now = nifti::inspect(fresh.get(), gzip, true, note);
-  const std::string check = "the new file from nifti_tool fails its check: ";
-  if (!now.problem.empty()) return fail(check + now.problem);
-  if (now.data_bytes != old.data_bytes) {
-    return fail(check + "its header gives " + std::to_string(now.data_bytes) +
-                " bytes of voxel data where the dataset's gives " + std::to_string(old.data_bytes));
-  }
-  // Written so that it cannot overflow: vox_offset is below 2^40, data_bytes
-  // below 2^64 / 8.
-  if (now.length < now.vox_offset || now.length - now.vox_offset < now.data_bytes) {
-    return fail(check + "it holds " + std::to_string(now.length) +
-                " bytes where its header needs " + std::to_string(now.vox_offset) + " + " +
-                std::to_string(now.data_bytes));
-  }
-  if (now.notes != old.notes + 1) return fail(check + "it does not carry the note");
-  if (!pfile::passOnAttributes(real, before, fresh.get())) {
-    return fail(std::string("the dataset's attributes cannot be given to the new file: ") +
-                std::strerror(errno));
+  const std::string changed = nifti::changes(dataset.get(), fresh.get(), gzip, note);
+  if (!changed.empty()) return fail(changed);
+  switch (pfile::passOnAttributes(dataset.get(), before, fresh.get(), pfile::OwnerRule::required)) {
+    case pfile::HandOver::done: break;
+    case pfile::HandOver::refused:
+      return fail(std::string("the dataset's attributes cannot be given to the new file: ") +
+                  std::strerror(errno));
+    case pfile::HandOver::owner_refused:
+      // A new file of another owner or group would take the dataset from
+      // them, and its ACL would grant their rights to the caller's group.
+      return fail("is owned by user " + std::to_string(before.st_uid) + " and group " +
+                  std::to_string(before.st_gid) +
+                  "; only its owner or root can annotate it this way");
   }
 
   // From just before the rename until the confirmation is out, signals that
@@ -220,7 +227,7 @@ int NiftiStep::run(const std::string& note, const ToolRunner& runner) {
   held.keep();
   pfile::cleanup::setSignalMessage({}, {}, {});
   temporary.remove();
-  std::fprintf(out_, "Rx info is written to %s as an AFNI extension (ecode=4).\n", shown_.c_str());
+  confirm();
   if (const int late = pfile::cleanup::heldSignal(); late != 0) {
     pfile::report(program_, shown_,
                   "signal " + std::to_string(late) + " arrived after the note was written", out_,

@@ -1,12 +1,14 @@
-// Starting a tool without a shell, with clean signal dispositions, and
-// awaiting its end.
+// Starting a tool without a shell, with clean signal dispositions, reading
+// its standard error, and awaiting its end.
 #include "annotate/tool_run.hpp"
 
 #include "common/cleanup.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +43,53 @@ class CleanSignals {
   posix_spawnattr_t attr_;
 };
 
+// A pipe that becomes the child's standard error. Its read end is this
+// process's alone (close-on-exec); the write end is closed here once the
+// child holds it, so that the read ends when the child and its own children do.
+class ErrorPipe {
+ public:
+  ErrorPipe() {
+    ::posix_spawn_file_actions_init(&actions_);
+    if (::pipe2(fds_, O_CLOEXEC) != 0) return;
+    ::posix_spawn_file_actions_adddup2(&actions_, fds_[1], STDERR_FILENO);
+  }
+  ~ErrorPipe() {
+    closeWriteEnd();
+    if (fds_[0] >= 0) ::close(fds_[0]);
+    ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  ErrorPipe(const ErrorPipe&) = delete;
+  ErrorPipe& operator=(const ErrorPipe&) = delete;
+
+  bool ready() const { return fds_[0] >= 0; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  void closeWriteEnd() const {
+    if (fds_[1] >= 0) ::close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+  // Everything written until the end, the first kKept bytes kept. A signal
+  // that ends the run does not come back here: pfile::cleanup's handler stops
+  // the tool, cleans up and ends the run, whoever still holds the pipe.
+  std::string readAll() const {
+    constexpr std::size_t kKept = 64 * 1024;
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+      const ssize_t n = ::read(fds_[0], chunk, sizeof chunk);
+      if (n > 0) {
+        text.append(chunk, std::min(static_cast<std::size_t>(n), kKept - text.size()));
+      } else if (n == 0 || errno != EINTR) {
+        return text;
+      }
+    }
+  }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  mutable int fds_[2] = {-1, -1};
+};
+
 }  // namespace
 
 ToolEnd runTool(const std::vector<std::string>& argv) {
@@ -56,16 +105,20 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
   ::sigaction(SIGCHLD, &default_action, nullptr);
 
   const CleanSignals attributes;
+  const ErrorPipe pipe;
+  if (!pipe.ready()) return {ToolEnd::How::not_started, errno, {}};
   pid_t pid = 0;
   {
     // The tool is registered as it starts: a signal that ends the run
     // reaches it too, and the run waits for its end before cleaning up.
     const pfile::cleanup::Held held;
     const int error =
-        ::posix_spawnp(&pid, args[0], nullptr, attributes.get(), args.data(), environ);
-    if (error != 0) return {ToolEnd::How::not_started, error};
+        ::posix_spawnp(&pid, args[0], pipe.actions(), attributes.get(), args.data(), environ);
+    pipe.closeWriteEnd();
+    if (error != 0) return {ToolEnd::How::not_started, error, {}};
     pfile::cleanup::setChild(pid);
   }
+  std::string errors = pipe.readAll();
   // Awaited without being reaped, so that its number stays its own until it
   // is no longer registered.
   siginfo_t info {};
@@ -74,7 +127,7 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
       const int error = errno;
       const pfile::cleanup::Held held;
       pfile::cleanup::setChild(0);
-      return {ToolEnd::How::wait_failed, error};
+      return {ToolEnd::How::wait_failed, error, std::move(errors)};
     }
   }
   int status = 0;
@@ -83,8 +136,8 @@ ToolEnd runTool(const std::vector<std::string>& argv) {
     pfile::cleanup::setChild(0);
     ::waitpid(pid, &status, 0);
   }
-  if (WIFSIGNALED(status)) return {ToolEnd::How::signaled, WTERMSIG(status)};
-  return {ToolEnd::How::exited, WEXITSTATUS(status)};
+  if (WIFSIGNALED(status)) return {ToolEnd::How::signaled, WTERMSIG(status), std::move(errors)};
+  return {ToolEnd::How::exited, WEXITSTATUS(status), std::move(errors)};
 }
 
 std::string describeToolEnd(const std::string& tool, const ToolEnd& end) {

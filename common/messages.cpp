@@ -1,6 +1,7 @@
 // Messages on standard error, escaped names, and the standard descriptors.
 #include "common/messages.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -78,6 +79,14 @@ std::string escapedName(std::string_view name) {
   char escaped[4];
   for (const char c : name) shown.append(escaped, escapeByte(c, escaped));
   return shown;
+}
+
+std::string shownName(std::string_view name) {
+  const bool plain = std::none_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  return plain ? std::string(name) : escapedName(name);
 }
 
 void report(std::string_view program, std::string_view path, std::string_view message,

@@ -16,6 +16,11 @@ namespace pfile {
 // three-digit octal escape ("\033"). Other bytes, UTF-8 included, stay.
 std::string escapedName(std::string_view name);
 
+// `name` as a designed line of standard output shows it: byte for byte
+// unless it holds a control byte, then as escapedName shows it, so that a
+// name cannot forge a line of its own there either.
+std::string shownName(std::string_view name);
+
 // Flushes `out`, then writes "program: path: message" and a newline on `err`
 // with `path` escaped, in one write when the line fits 1024 bytes. The
 // message is written as given: names inside it are escaped by the caller

@@ -1,76 +1,79 @@
-// The attributes an old file passes on to its replacement.
+// The attributes an old file passes on to its replacement, through libattr
+// and libacl as coreutils' cp does.
 #include "common/pass_on_attributes.hpp"
 
-#include <cerrno>
-#include <cstring>
-#include <sys/xattr.h>
+#include <acl/libacl.h>
+#include <attr/error_context.h>
+#include <attr/libattr.h>
 #include <unistd.h>
-#include <vector>
+
+#include <cerrno>
+#include <string_view>
 
 namespace pfile {
 namespace {
 
-// The extended attribute in which Linux keeps a file's access ACL.
-constexpr char kAccessAcl[] = "system.posix_acl_access";
+// Collects the errno of the first failure that counts while libattr or libacl
+// goes on with the rest; their messages are not shown, the caller words its
+// own. libattr and libacl call `note` right after the call that failed.
+struct Failures {
+  error_context context{&Failures::note, nullptr, nullptr};
+  bool (*harmless)(int error);
+  int first = 0;
 
-// An extended attribute that the kernel keeps for privileged callers or
-// security modules (trusted.*, security.*, such as an SELinux label): the new
-// file may keep the one the system gave it, as it may keep its own owner.
-bool mayStayAsCreated(const char* name, int err) {
+  explicit Failures(bool (*h)(int)) : harmless(h) {}
+  static void note(error_context* context, const char*, ...) {
+    // `context` is the first member of a standard-layout Failures.
+    auto* self = reinterpret_cast<Failures*>(context);
+    if (self->first == 0 && !self->harmless(errno)) self->first = errno;
+  }
+  // After a call that returned `result`: false with errno set when a failure
+  // counts.
+  bool fine(int result) {
+    if (result != 0 && first != 0) errno = first;
+    return result == 0 || first == 0;
+  }
+};
+
+// An attribute the kernel or a security module keeps for privileged callers
+// (trusted.*, security.*, such as an SELinux label): the new file may keep
+// the one it was given, as it may keep its own owner.
+bool isPrivileged(const char* name) {
   const std::string_view n(name);
-  return (n.starts_with("trusted.") || n.starts_with("security.")) &&
-         (err == EPERM || err == EACCES || err == ENOTSUP);
+  return n.starts_with("trusted.") || n.starts_with("security.");
 }
 
-// Calls `get` (a listxattr or getxattr of the old file) with a buffer that
-// grows until the value fits. False with errno set when it fails.
-template <class Get>
-bool readGrowing(std::vector<char>& into, Get get) {
-  for (;;) {
-    const ssize_t size = get(nullptr, 0);
-    if (size < 0) return false;
-    into.resize(static_cast<std::size_t>(size));
-    const ssize_t got = get(into.data(), into.size());
-    // A size of 0 only asks again; ERANGE: the value grew in between.
-    if (got >= 0 && static_cast<std::size_t>(got) <= into.size()) {
-      into.resize(static_cast<std::size_t>(got));
-      return true;
-    }
-    if (got < 0 && errno != ERANGE) return false;
-  }
+// /etc/xattr.conf's choice (ACLs go with the permissions; xfs's own
+// attributes are skipped), then the attributes of one kind only.
+int ordinaryOnly(const char* name, error_context* context) {
+  return !isPrivileged(name) && attr_copy_check_permissions(name, context);
+}
+int privilegedOnly(const char* name, error_context* context) {
+  return isPrivileged(name) && attr_copy_check_permissions(name, context);
 }
 
-// Gives `fd` every extended attribute of the file at `from`, its access ACL
-// among them, and drops an access ACL that `fd` took from its directory's
-// default ACL when `from` had none.
-bool copyAttributes(const char* from, int fd) {
-  std::vector<char> names;
-  const auto list = [&](char* to, std::size_t size) { return llistxattr(from, to, size); };
-  if (!readGrowing(names, list)) return errno == ENOTSUP;  // a file system without them
-  bool had_acl = false;
-  std::vector<char> value;
-  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
-    const char* const name = &names[at];
-    had_acl = had_acl || std::strcmp(name, kAccessAcl) == 0;
-    const auto get = [&](char* to, std::size_t size) { return lgetxattr(from, name, to, size); };
-    if (!readGrowing(value, get)) {
-      if (errno == ENODATA) continue;  // removed since it was listed
-      return false;
-    }
-    if (fsetxattr(fd, name, value.data(), value.size(), 0) != 0 && !mayStayAsCreated(name, errno)) {
-      return false;
-    }
-  }
-  return had_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
-}
+// ENOTSUP: a file system without extended attributes or without modes.
+bool unsupported(int error) { return error == ENOTSUP; }
+bool withheld(int error) { return error == EPERM || error == EACCES || error == ENOTSUP; }
+bool keepsNoModes(int error) { return error == EPERM || error == ENOTSUP; }
 
 }  // namespace
 
-bool passOnAttributes(const std::string& from, const struct stat& old, int to) {
-  if (!copyAttributes(from.c_str(), to)) return false;
-  if (fchmod(to, old.st_mode & 0777) != 0 && errno != EPERM && errno != ENOTSUP) return false;
-  if (fchown(to, old.st_uid, old.st_gid) != 0) (void)!fchown(to, static_cast<uid_t>(-1), old.st_gid);
-  return true;
+HandOver passOnAttributes(int from, const struct stat& old, int to, OwnerRule rule) {
+  Failures ordinary(unsupported), privileged(withheld), permissions(keepsNoModes);
+  if (!ordinary.fine(attr_copy_fd(nullptr, from, nullptr, to, ordinaryOnly, &ordinary.context)) ||
+      !privileged.fine(
+          attr_copy_fd(nullptr, from, nullptr, to, privilegedOnly, &privileged.context)) ||
+      // The access ACL, or the permission bits where there are no ACLs: a
+      // minimal ACL also drops one the new file took from its directory.
+      !permissions.fine(perm_copy_fd(nullptr, from, nullptr, to, &permissions.context))) {
+    return HandOver::refused;
+  }
+  // Giving a file away also clears its set-user-ID and set-group-ID bits.
+  if (fchown(to, old.st_uid, old.st_gid) == 0) return HandOver::done;
+  if (rule == OwnerRule::required) return HandOver::owner_refused;
+  (void)!fchown(to, static_cast<uid_t>(-1), old.st_gid);
+  return HandOver::done;
 }
 
 }  // namespace pfile

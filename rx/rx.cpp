@@ -353,7 +353,7 @@ std::string endLine(const RxRecord& rx) {
 
 RxOutcome reportRx(const Layout& layout, RxRecord& rx, int fd, const char* pfile, std::FILE* out,
                    std::FILE* err, RxSeen* seen) {
-  std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile);
+  std::fprintf(out, "Retrieving Rx info from pfile %s!\n", pfile::shownName(pfile).c_str());
   if (readsRevisions(layout)) return reportRevision(layout, rx, fd, pfile, out, err, seen);
   // Left uninitialised here: readPFileHeader fills every byte.
   const auto buffer = std::make_unique_for_overwrite<std::byte[]>(layout.header_size);
@@ -368,7 +368,7 @@ RxOutcome readrx(const Layout& layout, RxRecord& rx, const char* pfile, std::FIL
   const int fd = pfile::openInput(pfile);
   if (fd < 0) {
     const int error = errno;
-    std::fprintf(out, "Can't open pfile %s!\n", pfile);
+    std::fprintf(out, "Can't open pfile %s!\n", pfile::shownName(pfile).c_str());
     complain(layout, pfile, std::strerror(error), out, err);
     return RxOutcome::cant_open;
   }

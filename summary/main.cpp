@@ -62,7 +62,7 @@ int summarise(const std::string& path, const melvane::Options& options) {
   if (input < 0) {
     const int err = errno;
     std::perror("U Turkey...");
-    std::printf("input file= %s\n", path.c_str());
+    std::printf("input file= %s\n", pfile::shownName(path).c_str());
     reportProblem(path, std::strerror(err));
     return 1;
   }

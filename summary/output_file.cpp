@@ -58,7 +58,7 @@ bool OutputFile::create(const std::string& path, Existing existing) {
 
   const int fd = openTemporary();
   if (fd < 0) return false;
-  if (!passOnAttributes(fd, path) || !(stream_ = fdopen(fd, "w"))) {
+  if (!passOnAttributes(fd) || !(stream_ = fdopen(fd, "w"))) {
     const int err = errno;
     close(fd);
     removeTemporary();
@@ -119,8 +119,21 @@ bool OutputFile::registerTemporary() {
 }
 
 // What the replaced file carries, given to the new one.
-bool OutputFile::passOnAttributes(int fd, const std::string& path) const {
-  return !existing_ || pfile::passOnAttributes(path, old_, fd);
+// The old file is opened only to read them: for reading, or, when its mode
+// allows only writing, for writing (create() found it writable).
+bool OutputFile::passOnAttributes(int fd) const {
+  if (!existing_) return true;
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int from = openat(dir_, name_.c_str(), O_RDONLY | kFlags);
+  if (from < 0 && errno == EACCES) from = openat(dir_, name_.c_str(), O_WRONLY | kFlags);
+  if (from < 0) return false;
+  const bool done =
+      pfile::passOnAttributes(from, old_, fd, pfile::OwnerRule::as_far_as_allowed) ==
+      pfile::HandOver::done;
+  const int err = errno;
+  close(from);
+  errno = err;
+  return done;
 }
 
 // Renames the named temporary over the target, or, when the target is kept,

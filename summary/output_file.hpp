@@ -74,7 +74,7 @@ class OutputFile {
   int openTemporary();
   bool nameTemporary(int fd);
   bool registerTemporary();
-  bool passOnAttributes(int fd, const std::string& path) const;
+  bool passOnAttributes(int fd) const;
   bool placeTemporary();
   void removeTemporary();
 

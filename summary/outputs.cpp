@@ -34,9 +34,9 @@ void reportError(const std::string& pfile, const std::string& what, int err) {
 // in place.
 void wontOpen(Output output, const std::string& name) {
   if (output == Output::header_copy) {
-    std::printf(".hdr file won't open= %s\n", name.c_str());
+    std::printf(".hdr file won't open= %s\n", pfile::shownName(name).c_str());
   } else if (output == Output::summary) {
-    std::printf("out file won't open= %s\n", name.c_str());
+    std::printf("out file won't open= %s\n", pfile::shownName(name).c_str());
   }
 }
 

@@ -105,8 +105,9 @@ TEST(ClosedStandardDescriptors, NothingTheRunOpensBecomesAStandardStream) {
 
 // Control bytes and backslashes in a Pfile's name are escaped in every line
 // the programs add on standard error, in the path that starts the line and in
-// output names inside it: a newline cannot start a forged line, an escape
-// sequence never reaches the terminal.
+// output names inside it, and in the lines of standard output that name it:
+// a newline cannot start a forged line, an escape sequence never reaches the
+// terminal.
 TEST(ForgedNames, ControlBytesInNamesAreEscapedInEveryLine) {
   const std::pair<std::string, std::string> names[] = {
       {"P\nmelvane: P99999.7: header copy P99999.7.hdr: No space left on device",
@@ -118,14 +119,20 @@ TEST(ForgedNames, ControlBytesInNamesAreEscapedInEveryLine) {
     const Build& tool;
     Setup setup;
     std::string err;  // $ stands for the name as shown
+    std::string out;  // a line of standard output that names it
   } cases[] = {
       {kMelvane, missing,
-       "U Turkey...: No such file or directory\nmelvane: $: No such file or directory\n"},
-      {kMelvane, short_beside_copy, "melvane: $: the header is 1000 bytes, shorter than 149788; "
-                                    "$.hdr exists and is kept; the missing bytes read as zeros\n"},
-      {kMelvane, directory_at_copy, "melvane: $: header copy $.hdr: Is a directory\n"},
-      {kBuildB, short_beside_copy,
-       "torvek-b: $: the file holds 1000 bytes; layout B reads 49568\n"}};
+       "U Turkey...: No such file or directory\nmelvane: $: No such file or directory\n",
+       "input file= $\n"},
+      {kMelvane, short_beside_copy,
+       "melvane: $: the header is 1000 bytes, shorter than 149788; "
+       "$.hdr exists and is kept; the missing bytes read as zeros\n",
+       ""},
+      {kMelvane, directory_at_copy, "melvane: $: header copy $.hdr: Is a directory\n",
+       ".hdr file won't open= $.hdr\n"},
+      {kBuildB, short_beside_copy, "torvek-b: $: the file holds 1000 bytes; layout B reads 49568\n",
+       "Retrieving Rx info from pfile $!\n"},
+      {kBuildB, missing, "torvek-b: $: No such file or directory\n", "Can't open pfile $!\n"}};
   for (const auto& [name, shown] : names) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.err + " with " + shown);
@@ -134,9 +141,14 @@ TEST(ForgedNames, ControlBytesInNamesAreEscapedInEveryLine) {
       if (c.setup == short_beside_copy) std::filesystem::resize_file(dir / name, 1000);
       if (c.setup == short_beside_copy) write_file(dir / (name + ".hdr"), "kept");
       if (c.setup == directory_at_copy) std::filesystem::create_directory(dir / (name + ".hdr"));
-      std::string expected;
-      for (const char ch : c.err) expected += ch == '$' ? shown : std::string(1, ch);
-      EXPECT_EQ(run({c.tool.executable, name}, {.cwd = dir.path().string()}).err, expected);
+      const auto expected = [&](const std::string& text) {
+        std::string with_name;
+        for (const char ch : text) with_name += ch == '$' ? shown : std::string(1, ch);
+        return with_name;
+      };
+      const RunResult r = run({c.tool.executable, name}, {.cwd = dir.path().string()});
+      EXPECT_EQ(r.err, expected(c.err));
+      EXPECT_NE(r.out.find(expected(c.out)), std::string::npos) << r.out;
     }
   }
 }
