@@ -81,6 +81,17 @@ struct Layout {
   bool every_revision = false;
 };
 
+// A build of revision-table rows (`rows`, or with `every_revision` all of
+// them): every position comes from the row of the header's revision, and it
+// prints no layout report and dumps no records.
+constexpr Layout tableLayout(const char* program, const char* name,
+                             std::span<const std::string_view> rows, bool every_revision) {
+  return {.program = program, .name = name, .header_size = 0, .short_reads = {},
+          .series_position = 0, .image_position = 0, .rx = {}, .record_sizes = {},
+          .report = {}, .dump_records = nullptr, .revisions = rows,
+          .every_revision = every_revision};
+}
+
 constexpr bool readsRevisions(const Layout& layout) {
   return layout.every_revision || !layout.revisions.empty();
 }

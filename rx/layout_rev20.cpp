@@ -15,19 +15,6 @@ constexpr std::array<std::string_view, 2> kRows{"20.006", "20.007"};
 
 }  // namespace
 
-// Like layout C, this build prints no layout report and dumps no records.
-constexpr Layout layoutRev20{
-    .program = "torvek-rev20",
-    .name = "revision 20.x",
-    .header_size = 0,
-    .short_reads = {},
-    .series_position = 0,
-    .image_position = 0,
-    .rx = {},
-    .record_sizes = {},
-    .report = {},
-    .dump_records = nullptr,
-    .revisions = kRows,
-};
+constexpr Layout layoutRev20 = tableLayout("torvek-rev20", "revision 20.x", kRows, false);
 
 }  // namespace torvek

@@ -6,19 +6,6 @@
 
 namespace torvek {
 
-// No layout report and no record dumps, as torvek-rev20.
-constexpr Layout layoutScanner{
-    .program = "torvek",
-    .name = "revision",
-    .header_size = 0,
-    .short_reads = {},
-    .series_position = 0,
-    .image_position = 0,
-    .rx = {},
-    .record_sizes = {},
-    .report = {},
-    .dump_records = nullptr,
-    .every_revision = true,
-};
+constexpr Layout layoutScanner = tableLayout("torvek", "revision", {}, true);
 
 }  // namespace torvek
