@@ -16,7 +16,7 @@ namespace pfile {
 // three-digit octal escape ("\033"). Other bytes, UTF-8 included, stay.
 std::string escapedName(std::string_view name);
 
-// `name` as a designed line of standard output shows it: byte for byte
+// `name` as the fixed lines of standard output show it: byte for byte
 // unless it holds a control byte, then as escapedName shows it, so that a
 // name cannot forge a line of its own there either.
 std::string shownName(std::string_view name);
