@@ -16,6 +16,11 @@ using pfile::Bytes;
 
 constexpr char kCheck[] = "the new file from nifti_tool fails its check: ";
 
+// "1 byte", "1000 bytes".
+std::string byteCount(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 // When a header field may differ in nifti_tool's copy: never, always (NIfTI-1
 // leaves it unused and nifti_tool rewrites it), or when the qform or sform it
 // belongs to is off (qform_code or sform_code 0), when nifti_tool zeroes it.
@@ -142,7 +147,7 @@ std::string droppedExtension(Bytes old_head, Bytes new_head, const Contents& old
     }
     at += size;
   }
-  return "drop the " + std::to_string(end - at) + " bytes from byte " + std::to_string(at) +
+  return "drop the " + byteCount(end - at) + " from byte " + std::to_string(at) +
          " to the voxel data";
 }
 
@@ -230,15 +235,14 @@ std::string changes(int dataset, int fresh, bool gzip, std::string_view note) {
     beyond += static_cast<std::uint64_t>(more);
   }
   if (beyond > 0 && !dataset_longer) {
-    return "nifti_tool would add " + std::to_string(beyond) + " bytes after the voxel data";
+    return "nifti_tool would add " + byteCount(beyond) + " after the voxel data";
   }
   if (beyond > 0 && at < old.data_bytes) {
     return kCheck + ("its voxel data end after " + std::to_string(at)) + " of " +
            std::to_string(old.data_bytes) + " bytes";
   }
   if (beyond > 0) {
-    return "nifti_tool would drop the " + std::to_string(beyond) +
-           " bytes that follow the voxel data";
+    return "nifti_tool would drop the " + byteCount(beyond) + " after the voxel data";
   }
   if (why = old_reader.endProblem(); !why.empty()) {
     return "torvek cannot check this dataset: " + unreadable + why;

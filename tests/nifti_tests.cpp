@@ -304,9 +304,9 @@ TEST(NiftiKinds, TheNewFileIsTheDatasetWithTheNoteOrNothingChanges) {
        "nifti_tool would drop the extension at byte 352 (ecode 6, esize 20, not a multiple of "
        "16)"},
       {niftiFile(500) + std::string(1000, 'T'), "",
-       "nifti_tool would drop the 1000 bytes that follow the voxel data"},
+       "nifti_tool would drop the 1000 bytes after the voxel data"},
       {niftiFile(500) + std::string(100, 'T'), "gzip d.nii",
-       "d.nii.gz: nifti_tool would drop the 100 bytes that follow the voxel data"},
+       "d.nii.gz: nifti_tool would drop the 100 bytes after the voxel data"},
       {header1(500, 1, std::endian::big).str() + voxels, "",
        "nifti_tool would write it in the other byte order"},
       {header1(500).put(84, 0.0f).str() + voxels, "", "nifti_tool would change pixdim[2]"},
